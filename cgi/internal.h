@@ -1,0 +1,77 @@
+// internal.h: declarations shared by the library's sources and nothing else.
+#ifndef CGI_INTERNAL_H
+#define CGI_INTERNAL_H
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "cgi.h"
+
+extern "C" {
+
+// One decoded form field; the list owns both texts and the record.
+typedef struct cgiFormEntry {
+  char *name;
+  char *value;
+  struct cgiFormEntry *next;
+} cgiFormEntry;
+
+typedef enum { cgiParseOk = 0, cgiParseNoMemory = 1, cgiParseShortRead = 2 } cgiParseResult;
+
+// One of the 18 request texts with the meta-variable it is read from.
+typedef struct {
+  char **variable;
+  const char *envName;
+} cgiRequestText;
+
+// The request texts in capture order (CONTENT_LENGTH is not among them).
+extern const cgiRequestText cgiRequestTexts[18];
+#define cgiRequestTextCount 18
+
+// The one shared empty text that absent variables point at; never written.
+extern const char cgiEmptyText[1];
+
+extern cgiFormEntry *cgiFormEntryFirst;
+extern int cgiRestored;
+extern int cgiHexValue[256];
+
+// startup.cpp
+void cgiGetenv(char **s, const char *name);
+int cgiStrEqNc(const char *s1, const char *s2);
+void cgiFreeResources(void);
+int cgiRequestRun(FILE *in, FILE *out, int *status);
+
+// decode.cpp
+void cgiSetupConstants(void);
+cgiParseResult cgiParsePostFormInput(void);
+cgiParseResult cgiParseGetFormInput(void);
+cgiParseResult cgiParseFormInput(const char *data, int length);
+cgiParseResult cgiUnescapeChars(char **s, const char *cp, int len);
+
+// lookup.cpp
+cgiFormEntry *cgiFormEntryFindFirst(const char *name);
+cgiFormEntry *cgiFormEntryFindNext(void);
+
+// text.cpp
+cgiFieldResult cgiFormEntryString(const cgiFormEntry *e, char *result, int max, int newlines);
+
+// numeric.cpp
+int cgiStrToInt(const char *s);
+int cgiFirstNonspaceChar(const char *s);
+
+// capture.cpp
+int cgiWriteInt(FILE *out, int i);
+int cgiWriteString(FILE *out, const char *s);
+int cgiReadInt(FILE *in, int *i);
+int cgiReadString(FILE *in, char **s);
+
+// Every allocation of the library goes through cgiMalloc, so that a test
+// build can make the k-th allocation fail.
+#ifdef CGI_FAULT_INJECTION
+void *cgiMalloc(size_t size);
+#else
+static inline void *cgiMalloc(size_t size) { return malloc(size); }
+#endif
+}
+
+#endif  // CGI_INTERNAL_H

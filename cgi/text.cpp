@@ -1,0 +1,105 @@
+// text.cpp: form fields as text, with line breaks normalised.
+#include <string.h>
+
+#include "internal.h"
+
+extern "C" {
+
+// Copies e's value into result (size max, NUL included), turning each run of
+// CR and LF bytes into as many LFs as the larger of its CR and LF counts, or
+// into nothing when newlines is 0.  A max below 1 writes nothing.
+cgiFieldResult cgiFormEntryString(const cgiFormEntry *e, char *result, int max, int newlines) {
+  const int room = max > 0 ? max - 1 : 0;
+  int stored = 0, crs = 0, lfs = 0;
+  bool truncated = false;
+  for (const char *p = e->value;; p++) {
+    char c = *p;
+    if (c == '\r' || c == '\n') {
+      (c == '\r' ? crs : lfs)++;
+      continue;
+    }
+    int breaks = newlines ? (crs > lfs ? crs : lfs) : 0;
+    crs = lfs = 0;
+    for (; breaks > 0 && !truncated; breaks--) {
+      if (stored < room)
+        result[stored++] = '\n';
+      else
+        truncated = true;
+    }
+    if (truncated || c == '\0') break;
+    if (stored == room) {
+      truncated = true;
+      break;
+    }
+    result[stored++] = c;
+  }
+  if (max > 0) result[stored] = '\0';
+  if (truncated) return cgiResultTruncated;
+  return stored == 0 ? cgiResultEmpty : cgiResultOk;
+}
+
+// Copies the first value of the field, in the given line-break mode.
+static cgiFieldResult cgiFormStringMode(const char *name, char *result, int max, int newlines) {
+  const cgiFormEntry *e = cgiFormEntryFindFirst(name);
+  if (!e) {
+    if (max > 0) result[0] = '\0';
+    return cgiResultAbsent;
+  }
+  return cgiFormEntryString(e, result, max, newlines);
+}
+
+// The field's first value with line breaks normalised to LF.
+cgiFieldResult cgiFormString(const char *name, char *result, int max) {
+  return cgiFormStringMode(name, result, max, 1);
+}
+
+// The field's first value with line breaks removed.
+cgiFieldResult cgiFormStringNoNewlines(const char *name, char *result, int max) {
+  return cgiFormStringMode(name, result, max, 0);
+}
+
+// The buffer size that takes the field's first value whole.
+cgiFieldResult cgiFormStringSpaceNeeded(const char *name, int *length) {
+  const cgiFormEntry *e = cgiFormEntryFindFirst(name);
+  if (!e) {
+    *length = 1;
+    return cgiResultAbsent;
+  }
+  *length = static_cast<int>(strlen(e->value)) + 1;
+  return cgiResultOk;
+}
+
+// Every value of the field, copied into a new null-terminated array.
+cgiFieldResult cgiFormStringMultiple(const char *name, char ***ptrToStringArray) {
+  int total = 0;
+  for (const cgiFormEntry *e = cgiFormEntryFindFirst(name); e; e = cgiFormEntryFindNext())
+    total++;
+  char **array = static_cast<char **>(cgiMalloc(sizeof(char *) * (static_cast<size_t>(total) + 1)));
+  *ptrToStringArray = nullptr;
+  if (!array) return cgiResultNoMemory;
+  for (int i = 0; i <= total; i++) array[i] = nullptr;
+  const cgiFormEntry *e = cgiFormEntryFindFirst(name);
+  if (!e) {
+    *ptrToStringArray = array;
+    return cgiResultAbsent;
+  }
+  for (int i = 0; e; i++, e = cgiFormEntryFindNext()) {
+    int size = static_cast<int>(strlen(e->value)) + 1;
+    array[i] = static_cast<char *>(cgiMalloc(static_cast<size_t>(size)));
+    if (!array[i]) {
+      cgiStringArrayFree(array);
+      return cgiResultNoMemory;
+    }
+    cgiFormEntryString(e, array[i], size, 1);
+  }
+  *ptrToStringArray = array;
+  return cgiResultOk;
+}
+
+// Releases every text of the array, up to its null slot, and the array.
+void cgiStringArrayFree(char **stringArray) {
+  if (!stringArray) return;
+  for (char **p = stringArray; *p; p++) free(*p);
+  free(stringArray);
+}
+}
