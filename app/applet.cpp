@@ -17,12 +17,23 @@ static void appletWriteValue(const char *value) {
   fputc('"', cgiOut);
   for (const char *p = value; *p; p++) {
     switch (*p) {
-      case '&': fputs("&amp;", cgiOut); break;
-      case '<': fputs("&lt;", cgiOut); break;
-      case '>': fputs("&gt;", cgiOut); break;
-      case '"': fputs("&quot;", cgiOut); break;
-      case '\'': fputs("&#39;", cgiOut); break;
-      default: fputc(*p, cgiOut);
+      case '&':
+        fputs("&amp;", cgiOut);
+        break;
+      case '<':
+        fputs("&lt;", cgiOut);
+        break;
+      case '>':
+        fputs("&gt;", cgiOut);
+        break;
+      case '"':
+        fputs("&quot;", cgiOut);
+        break;
+      case '\'':
+        fputs("&#39;", cgiOut);
+        break;
+      default:
+        fputc(*p, cgiOut);
     }
   }
   fputc('"', cgiOut);

@@ -21,14 +21,14 @@ extern "C" {
 
 /* Result of every form field accessor. */
 typedef enum {
-  cgiResultOk = 0,          /* read: copied whole, converted, matched or present */
-  cgiResultTruncated = 1,   /* text cut to the buffer size less one, terminated */
-  cgiResultNotNumeric = 2,  /* first non-blank byte cannot begin a number; default stored */
-  cgiResultEmpty = 3,       /* field present but empty */
-  cgiResultAbsent = 4,      /* no entry bears the name (or no value matched a choice) */
-  cgiResultClamped = 5,     /* bounded number replaced by the bound it crossed */
-  cgiResultNoMatch = 6,     /* single-choice value equals no choice; default stored */
-  cgiResultNoMemory = 7     /* allocation failed; out pointer set to null */
+  cgiResultOk = 0,         /* read: copied whole, converted, matched or present */
+  cgiResultTruncated = 1,  /* text cut to the buffer size less one, terminated */
+  cgiResultNotNumeric = 2, /* first non-blank byte cannot begin a number; default stored */
+  cgiResultEmpty = 3,      /* field present but empty */
+  cgiResultAbsent = 4,     /* no entry bears the name (or no value matched a choice) */
+  cgiResultClamped = 5,    /* bounded number replaced by the bound it crossed */
+  cgiResultNoMatch = 6,    /* single-choice value equals no choice; default stored */
+  cgiResultNoMemory = 7    /* allocation failed; out pointer set to null */
 } cgiFieldResult;
 
 /* Result of capture and replay: note that success is 2, not 0. */
@@ -112,8 +112,7 @@ cgiFieldResult cgiFormInteger(const char *name, int *result, int defaultV);
 
 /* As cgiFormInteger, then a number below min is replaced by min, else one
  * above max by max, with cgiResultClamped.  The default is never clamped. */
-cgiFieldResult cgiFormIntegerBounded(const char *name, int *result, int min, int max,
-                                     int defaultV);
+cgiFieldResult cgiFormIntegerBounded(const char *name, int *result, int min, int max, int defaultV);
 
 /* Reads the field's first value as a double.  Results as cgiFormInteger. */
 cgiFieldResult cgiFormDouble(const char *name, double *result, double defaultV);

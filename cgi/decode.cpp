@@ -68,7 +68,8 @@ cgiParseResult cgiParseFormInput(const char *data, int length) {
     const char *eq = static_cast<const char *>(memchr(pos, '=', static_cast<size_t>(end - pos)));
     if (!eq) break;
     const char *value = eq + 1;
-    const char *amp = static_cast<const char *>(memchr(value, '&', static_cast<size_t>(end - value)));
+    const char *amp =
+        static_cast<const char *>(memchr(value, '&', static_cast<size_t>(end - value)));
     const char *valueEnd = amp ? amp : end;
     if (cgiAppendEntry(&tail, pos, static_cast<int>(eq - pos), value,
                        static_cast<int>(valueEnd - value)) != cgiParseOk)

@@ -24,7 +24,9 @@ static void cgiHeaderLine(const char *prefix, const char *text) {
 }
 
 // A redirection to redirectUrl.
-void cgiHeaderLocation(const char *redirectUrl) { cgiHeaderLine("Location: ", redirectUrl); }
+void cgiHeaderLocation(const char *redirectUrl) {
+  cgiHeaderLine("Location: ", redirectUrl);
+}
 
 // An explicit status code and reason phrase.
 void cgiHeaderStatus(int status, const char *statusMessage) {
@@ -34,5 +36,7 @@ void cgiHeaderStatus(int status, const char *statusMessage) {
 }
 
 // The media type of the body that follows.
-void cgiHeaderContentType(const char *mimeType) { cgiHeaderLine("Content-type: ", mimeType); }
+void cgiHeaderContentType(const char *mimeType) {
+  cgiHeaderLine("Content-type: ", mimeType);
+}
 }

@@ -70,7 +70,9 @@ int cgiReadString(FILE *in, char **s);
 #ifdef CGI_FAULT_INJECTION
 void *cgiMalloc(size_t size);
 #else
-static inline void *cgiMalloc(size_t size) { return malloc(size); }
+static inline void *cgiMalloc(size_t size) {
+  return malloc(size);
+}
 #endif
 }
 

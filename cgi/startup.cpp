@@ -63,7 +63,9 @@ void cgiGetenv(char **s, const char *name) {
 }
 
 // The ASCII lower-case form of c; every other byte stands for itself.
-static int cgiLowerAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+static int cgiLowerAscii(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
 
 // 1 when the two texts are equal without regard to the case of ASCII letters.
 int cgiStrEqNc(const char *s1, const char *s2) {

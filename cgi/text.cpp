@@ -72,8 +72,7 @@ cgiFieldResult cgiFormStringSpaceNeeded(const char *name, int *length) {
 // Every value of the field, copied into a new null-terminated array.
 cgiFieldResult cgiFormStringMultiple(const char *name, char ***ptrToStringArray) {
   int total = 0;
-  for (const cgiFormEntry *e = cgiFormEntryFindFirst(name); e; e = cgiFormEntryFindNext())
-    total++;
+  for (const cgiFormEntry *e = cgiFormEntryFindFirst(name); e; e = cgiFormEntryFindNext()) total++;
   char **array = static_cast<char **>(cgiMalloc(sizeof(char *) * (static_cast<size_t>(total) + 1)));
   *ptrToStringArray = nullptr;
   if (!array) return cgiResultNoMemory;

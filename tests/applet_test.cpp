@@ -1,0 +1,141 @@
+// applet_test.cpp: the applet page, in-process and as the applet.cgi process.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support.h"
+
+namespace {
+
+// The whole response for the three attribute texts as they must appear.
+std::string page(const std::string &name, const std::string &idApp, const std::string &idGrp) {
+  return "Content-type: text/html\n\n"
+         "<HTML>\n<HEAD>\n<TITLE> A simple program </TITLE>\n</HEAD>\n<BODY>\n"
+         "<applet code=App.class WIDTH=500 HEIGHT=500>\n"
+         "<param name=Name value=" +
+         name +
+         ">\n"
+         "<param name=idApp value=" +
+         idApp +
+         ">\n"
+         "<param name=idGrp value=" +
+         idGrp +
+         ">\n"
+         "</applet>\n</BODY>\n</HTML>\n";
+}
+
+std::string repeat(const std::string &s, int times) {
+  std::string out;
+  while (times-- > 0) out += s;
+  return out;
+}
+
+Outcome get(const std::string &query) {
+  return runRequest({{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}});
+}
+
+TEST(Applet, PageBytes) {
+  const std::string n60(60, 'n'), d12 = "123456789012";
+  const struct {
+    std::string query;
+    std::string expected;
+    const char *label;
+  } cases[] = {
+      {"", page("", "", ""), "no form data"},
+      {"name=Ada&idApp=7&idGrp=3", page("Ada", "7", "3"), "ordinary values"},
+      {"name=" + n60 + "&idApp=" + d12 + "&idGrp=" + d12,
+       page(n60.substr(0, 49), d12.substr(0, 9), d12.substr(0, 9)), "cut to 49, 9 and 9"},
+      {"Name=Ada&idApp=1&idApp=2", page("", "1", ""), "case of the name; first of two"},
+      {"name=Ada+Lovelace", page("\"Ada Lovelace\"", "", ""), "space quotes the value"},
+      {"name=%22%3E%3Cscript%3Ealert(1)%3C/script%3E",
+       page("\"&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;\"", "", ""), "markup escaped"},
+      {"name=a%0D%0Ab&idApp=x'y", page("\"a\nb\"", "\"x&#39;y\"", ""), "line break and quote"},
+      {"idGrp=" + repeat("%26", 12), page("", "", "\"" + repeat("&amp;", 9) + "\""),
+       "cut before escaping"},
+      {"name=a/b%C3%A9%25", page("a/b\xc3\xa9%", "", ""), "safe bytes stand as they are"},
+  };
+  for (const auto &c : cases) {
+    Outcome outcome = get(c.query);
+    EXPECT_EQ(outcome.status, 0) << c.label;
+    EXPECT_EQ(outcome.out, c.expected) << c.label;
+  }
+}
+
+TEST(Applet, EveryUnsafeByteQuotesTheValue) {
+  for (char c : std::string(" \t\n\f\r\"'=<>`&")) {
+    char escaped[4];
+    snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+    std::string out = get(std::string("idApp=a") + escaped).out;
+    std::string value = c == '\r' ? "\n" : std::string(1, c);
+    const char *refs[][2] = {
+        {"&", "&amp;"}, {"<", "&lt;"}, {">", "&gt;"}, {"\"", "&quot;"}, {"'", "&#39;"}};
+    for (const auto &r : refs)
+      if (value == r[0]) value = r[1];
+    EXPECT_NE(out.find("<param name=idApp value=\"a" + value + "\">\n"), std::string::npos)
+        << "byte " << static_cast<int>(c) << "\n"
+        << out;
+  }
+}
+
+// What a run of the real program gave.
+struct ProcessRun {
+  std::string out;
+  bool aliveAtEndOfOutput;
+  int exitStatus;
+};
+
+ProcessRun runProcess(const std::vector<std::string> &env, const std::string &body) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) abort();
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+    std::vector<char *> envp;
+    for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+    envp.push_back(nullptr);
+    char *argv[] = {const_cast<char *>(APPLET_CGI), nullptr};
+    execve(APPLET_CGI, argv, envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  if (write(in[1], body.data(), body.size()) != static_cast<ssize_t>(body.size())) abort();
+  close(in[1]);
+  ProcessRun run{};
+  char buffer[4096];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) run.out.append(buffer, n);
+  close(out[0]);
+  int status;
+  run.aliveAtEndOfOutput = waitpid(pid, &status, WNOHANG) == 0;
+  if (run.aliveAtEndOfOutput) waitpid(pid, &status, 0);
+  run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST(AppletProcess, GetAnswersAndEndsOutputBeforeThePause) {
+  ProcessRun run = runProcess({"REQUEST_METHOD=GET", "QUERY_STRING=name=Ada&idApp=7&idGrp=3"}, "");
+  EXPECT_EQ(run.out, page("Ada", "7", "3"));
+  EXPECT_TRUE(run.aliveAtEndOfOutput) << "standard output must close before the pause";
+  EXPECT_EQ(run.exitStatus, 0);
+}
+
+TEST(AppletProcess, PostBodyIsDecoded) {
+  ProcessRun run = runProcess({"REQUEST_METHOD=post", "CONTENT_LENGTH=14",
+                               "CONTENT_TYPE=Application/X-WWW-Form-Urlencoded"},
+                              "idGrp=%3C&x=yz&tail");
+  EXPECT_EQ(run.out, page("", "", "\"&lt;\""));
+  EXPECT_EQ(run.exitStatus, 0);
+}
+
+TEST(AppletProcess, UndecodableBodyGivesStatus255AndNoOutput) {
+  const std::string type = "CONTENT_TYPE=application/x-www-form-urlencoded";
+  for (const char *length : {"CONTENT_LENGTH=5", "CONTENT_LENGTH=-1"}) {
+    ProcessRun run = runProcess({"REQUEST_METHOD=POST", type, length}, "a=1");
+    EXPECT_EQ(run.out, "") << length;
+    EXPECT_EQ(run.exitStatus, 255) << length;
+  }
+}
+
+}  // namespace

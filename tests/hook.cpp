@@ -3,4 +3,6 @@
 
 std::function<int()> testMain;
 
-extern "C" int cgiMain(void) { return testMain ? testMain() : 0; }
+extern "C" int cgiMain(void) {
+  return testMain ? testMain() : 0;
+}

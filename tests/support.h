@@ -15,9 +15,9 @@ using Env = std::map<std::string, std::string>;
 
 // What a request run in-process produced.
 struct Outcome {
-  bool ran;        // cgiMain was called
-  int status;      // the exit status the driver gives
-  std::string out; // every byte written to cgiOut
+  bool ran;         // cgiMain was called
+  int status;       // the exit status the driver gives
+  std::string out;  // every byte written to cgiOut
 };
 
 // Replaces the form entry list with the decoding of data.
