@@ -114,7 +114,10 @@ cgiFieldResult cgiFormInteger(const char *name, int *result, int defaultV);
  * above max by max, with cgiResultClamped.  The default is never clamped. */
 cgiFieldResult cgiFormIntegerBounded(const char *name, int *result, int min, int max, int defaultV);
 
-/* Reads the field's first value as a double.  Results as cgiFormInteger. */
+/* Reads the field's first value as a double.  Results as cgiFormInteger.
+ * The words "inf" and "nan" are not numbers here: "-inf" reads as 0 with
+ * cgiResultOk, "inf" is cgiResultNotNumeric, and no value converts to a NaN.
+ * A magnitude too large for a double gives an infinity, too small a zero. */
 cgiFieldResult cgiFormDouble(const char *name, double *result, double defaultV);
 
 /* As cgiFormDouble, clamped to min and max as cgiFormIntegerBounded does. */
