@@ -38,6 +38,7 @@ extern int cgiHexValue[256];
 // startup.cpp
 void cgiGetenv(char **s, const char *name);
 int cgiStrEqNc(const char *s1, const char *s2);
+void cgiFreeEntries(cgiFormEntry *first);
 void cgiFreeResources(void);
 int cgiRequestRun(FILE *in, FILE *out, int *status);
 

@@ -76,9 +76,8 @@ int cgiStrEqNc(const char *s1, const char *s2) {
   }
 }
 
-// Releases the form entries and, after a replay, the replayed request texts.
-void cgiFreeResources(void) {
-  cgiFormEntry *e = cgiFormEntryFirst;
+// Releases every entry of the list that starts at e, with its texts.
+void cgiFreeEntries(cgiFormEntry *e) {
   while (e) {
     cgiFormEntry *next = e->next;
     free(e->name);
@@ -86,6 +85,11 @@ void cgiFreeResources(void) {
     free(e);
     e = next;
   }
+}
+
+// Releases the form entries and, after a replay, the replayed request texts.
+void cgiFreeResources(void) {
+  cgiFreeEntries(cgiFormEntryFirst);
   cgiFormEntryFirst = nullptr;
   if (cgiRestored) {
     for (const cgiRequestText &t : cgiRequestTexts) {
