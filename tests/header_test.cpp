@@ -26,8 +26,8 @@ TEST(Header, ExactBytes) {
       {[] { cgiHeaderStatus(500, nullptr); }, "Status: 500 \n\n", "null phrase"},
       {[] { cgiHeaderLocation(nullptr); }, "Location: \n\n", "null location"},
   };
-  captureOut();
   for (const auto &c : cases) {
+    captureOut();
     c.write();
     EXPECT_EQ(outText(), c.expected) << c.label;
   }

@@ -21,16 +21,15 @@ static char *outBuffer = nullptr;
 static size_t outSize = 0;
 
 void captureOut() {
-  if (cgiOut && outBuffer) fclose(cgiOut);
-  free(outBuffer);
-  outBuffer = nullptr;
   cgiOut = open_memstream(&outBuffer, &outSize);
 }
 
 std::string outText() {
-  fflush(cgiOut);
+  fclose(cgiOut);
+  cgiOut = nullptr;
   std::string text(outBuffer, outSize);
-  captureOut();
+  free(outBuffer);
+  outBuffer = nullptr;
   return text;
 }
 

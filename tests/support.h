@@ -30,7 +30,7 @@ Entries entries();
 // and body on the input stream; cgiOut is captured.
 Outcome runRequest(const Env &env, const std::string &body = "");
 
-// Sets cgiOut to a memory stream; outText() returns and clears what it got.
+// Sets cgiOut to a memory stream; outText() closes it and returns what it got.
 void captureOut();
 std::string outText();
 
