@@ -182,8 +182,25 @@ cgiEnvResult cgiReadEnvironment(const char *path);
 
 /* ---- Shell ---------------------------------------------------------------- */
 
-/* Runs command through the system shell with shell metacharacters escaped.
- * Gives what system() returns, or -1 when memory runs out. */
+/* Runs command through the system shell (system()) after putting a backslash
+ * in front of each ; | & ` ( ) < > \ and newline, and in front of each $ that
+ * opens "${" or "$[".  No byte of the line can then end the command, start a
+ * second one, substitute a command's output or redirect input or output: the
+ * shell runs one simple command.  Quotes, blanks, $name and glob characters
+ * keep their meaning.
+ * It cannot make an arbitrary command line safe.  Data placed where the
+ * command name goes runs whatever it names; data can still add arguments and
+ * options (through blanks, quotes or globs), read variables ($HTTP_COOKIE),
+ * comment out the rest of the line (#) or make the shell fail; and a program
+ * that runs its arguments as code (find -exec, awk, sh -c, env) still runs
+ * them.  Pass request data only as checked arguments, never as command words,
+ * and prefer running programs without a shell.
+ * The caller's own text is escaped too: backslashes are doubled, special bytes
+ * inside quotes keep a visible backslash ("a;b" reaches the command as a\;b),
+ * and a newline outside single quotes joins the words around it.
+ * Gives what system() returns, or -1 without starting a shell when memory
+ * runs out; a null command asks, as system(NULL) does, whether a shell exists.
+ * Flush cgiOut first if the command writes to standard output. */
 int cgiSaferSystem(const char *command);
 
 #ifdef __cplusplus

@@ -66,6 +66,9 @@ int cgiWriteString(FILE *out, const char *s);
 int cgiReadInt(FILE *in, int *i);
 int cgiReadString(FILE *in, char **s);
 
+// shell.cpp
+void cgiShellEscape(const char *command, char *copy);
+
 // Every allocation of the library goes through cgiMalloc, so that a test
 // build can make the k-th allocation fail.
 #ifdef CGI_FAULT_INJECTION
