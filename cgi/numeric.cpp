@@ -6,6 +6,20 @@
 
 #include "internal.h"
 
+// Moves *value into [min, max], testing the lower bound first: gives
+// cgiResultClamped when it was moved, else cgiResultOk.  Ordered comparisons
+// leave a NaN as it is.
+template <typename T>
+static cgiFieldResult cgiClamp(T *value, T min, T max) {
+  if (*value < min)
+    *value = min;
+  else if (*value > max)
+    *value = max;
+  else
+    return cgiResultOk;
+  return cgiResultClamped;
+}
+
 extern "C" {
 
 // Converts the decimal number at the start of s, as atoi does (leading white
@@ -113,14 +127,7 @@ cgiFieldResult cgiFormInteger(const char *name, int *result, int defaultV) {
 cgiFieldResult cgiFormIntegerBounded(const char *name, int *result, int min, int max,
                                      int defaultV) {
   cgiFieldResult r = cgiFormInteger(name, result, defaultV);
-  if (r != cgiResultOk) return r;
-  if (*result < min)
-    *result = min;
-  else if (*result > max)
-    *result = max;
-  else
-    return cgiResultOk;
-  return cgiResultClamped;
+  return r == cgiResultOk ? cgiClamp(result, min, max) : r;
 }
 
 // The field's first value as a double.
@@ -136,13 +143,6 @@ cgiFieldResult cgiFormDouble(const char *name, double *result, double defaultV) 
 cgiFieldResult cgiFormDoubleBounded(const char *name, double *result, double min, double max,
                                     double defaultV) {
   cgiFieldResult r = cgiFormDouble(name, result, defaultV);
-  if (r != cgiResultOk) return r;
-  if (*result < min)
-    *result = min;
-  else if (*result > max)
-    *result = max;
-  else
-    return cgiResultOk;
-  return cgiResultClamped;
+  return r == cgiResultOk ? cgiClamp(result, min, max) : r;
 }
 }
