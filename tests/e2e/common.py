@@ -1,0 +1,186 @@
+"""Shared by the end-to-end tests: a real lighttpd serving the programs, and
+the page that applet.cgi must answer with."""
+
+import ctypes
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+import urllib.parse
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+APPLET = os.environ.get("APPLET_CGI", os.path.join(ROOT, "build", "app", "applet.cgi"))
+
+
+LIBC = ctypes.CDLL(None, use_errno=True)
+LIBC.prctl(36, 1)  # PR_SET_CHILD_SUBREAPER: orphans below this process come here
+
+
+def die_with_parent():
+    """Runs in a child before exec: the child gets SIGTERM if the test dies,
+    so no server or browser outlives a test that was killed."""
+    LIBC.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+def _free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def _children():
+    """Ids of this process's children, ended ones included."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat", "rb") as f:
+                if int(f.read().rsplit(b")", 1)[1].split()[1]) == os.getpid():
+                    found.append(int(entry))
+        except (OSError, ValueError, IndexError):
+            pass
+    return found
+
+
+def collect_descendants(timeout=10):
+    """Waits until every process started below this one has ended and been
+    reaped (programs left by the server end within their one-second pause);
+    kills what is still there after timeout."""
+    deadline = time.monotonic() + timeout
+    while children := _children():
+        for pid in children:
+            try:
+                if time.monotonic() > deadline:
+                    os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, os.WNOHANG)
+            except (ChildProcessError, ProcessLookupError):
+                pass
+        time.sleep(0.02)
+
+
+class Server:
+    """lighttpd with the site of scripts/lighttpd-conf in a new directory, on
+    a free loopback port.  Use it in a with statement: leaving the block stops
+    the server, waits until no process started below the test is left (close
+    a browser first) and removes the directory."""
+
+    def __init__(self, programs=None):
+        self.programs = programs or {}
+        self.dir = None
+        self.proc = None
+
+    def __enter__(self):
+        self.dir = tempfile.mkdtemp(prefix="cgi-e2e-")
+        try:
+            self._start()
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def _start(self):
+        lighttpd = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
+        for attempt in range(3):  # another process may take the port first
+            self.port = _free_port()
+            subprocess.run(
+                [os.path.join(ROOT, "scripts", "lighttpd-conf"), self.dir, str(self.port), APPLET],
+                check=True, timeout=30)
+            for name, path in self.programs.items():
+                os.symlink(os.path.abspath(path), os.path.join(self.dir, "htdocs", "cgi-bin", name))
+            self.proc = subprocess.Popen(
+                [lighttpd, "-D", "-f", os.path.join(self.dir, "lighttpd.conf")],
+                stdin=subprocess.DEVNULL, preexec_fn=die_with_parent)
+            deadline = time.monotonic() + 10
+            while self.proc.poll() is None and time.monotonic() < deadline:
+                try:
+                    socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                    return
+                except OSError:
+                    time.sleep(0.05)
+            self._stop()
+            for name in self.programs:
+                os.unlink(os.path.join(self.dir, "htdocs", "cgi-bin", name))
+        raise RuntimeError("lighttpd did not start:\n" + self.log())
+
+    def log(self):
+        try:
+            with open(os.path.join(self.dir, "error.log"), errors="replace") as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def _stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc = None
+
+    def __exit__(self, *exc):
+        try:
+            self._stop()
+            collect_descendants()
+        finally:
+            shutil.rmtree(self.dir, ignore_errors=True)
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+
+def query(pairs):
+    """A query string with every byte of the names and values percent-encoded
+    but for the unreserved ones."""
+    return "&".join(urllib.parse.quote(n, safe="") + "=" + urllib.parse.quote(v, safe="")
+                    for n, v in pairs)
+
+
+def field(pairs, name, size):
+    """The value that the program reads for name: the first one, up to a NUL,
+    each run of CR and LF turned into as many LFs as the larger of its counts,
+    cut to size - 1 bytes."""
+    value = next((v for n, v in pairs if n == name), b"")
+    value = value.split(b"\0")[0]
+    out, run = bytearray(), b""
+    for byte in value + b"\0":
+        if byte in b"\r\n":
+            run += bytes([byte])
+            continue
+        out += b"\n" * max(run.count(b"\r"), run.count(b"\n"))
+        run = b""
+        out.append(byte)
+    return bytes(out[:-1][: size - 1])
+
+
+# Bytes that cannot stand in an unquoted HTML attribute value.
+UNSAFE = set(b" \t\n\f\r\"'=<>`&")
+REFERENCES = {ord("&"): b"&amp;", ord("<"): b"&lt;", ord(">"): b"&gt;", ord('"'): b"&quot;",
+              ord("'"): b"&#39;"}
+
+
+def attribute(value):
+    """value as the program must write it after value=."""
+    if not UNSAFE.intersection(value):
+        return value
+    return b'"' + b"".join(REFERENCES.get(b, bytes([b])) for b in value) + b'"'
+
+
+def values(pairs):
+    """The three parameter values, Name, idApp and idGrp, that the page carries
+    for the form pairs (names and values as bytes)."""
+    return field(pairs, b"name", 50), field(pairs, b"idApp", 10), field(pairs, b"idGrp", 10)
+
+
+def page(pairs):
+    """The whole body of the applet page for the form pairs."""
+    name, id_app, id_grp = (attribute(v) for v in values(pairs))
+    return (b"<HTML>\n<HEAD>\n<TITLE> A simple program </TITLE>\n</HEAD>\n<BODY>\n"
+            b"<applet code=App.class WIDTH=500 HEIGHT=500>\n"
+            b"<param name=Name value=" + name + b">\n"
+            b"<param name=idApp value=" + id_app + b">\n"
+            b"<param name=idGrp value=" + id_grp + b">\n"
+            b"</applet>\n</BODY>\n</HTML>\n")
