@@ -1,0 +1,137 @@
+// micro.cpp: micro-benchmarks of decoding, the normalising copy, lookup,
+// collecting every value of a field, and capture and replay.
+#include <benchmark/benchmark.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "cgi/internal.h"
+#include "forms.h"
+
+namespace {
+
+const size_t kMiB = 1024 * 1024;
+
+// Decodes data into the entry list and releases it again, once per round.
+void benchDecode(benchmark::State &state, const std::string &data) {
+  cgiSetupConstants();
+  cgiFreeResources();
+  for (auto _ : state) {
+    if (cgiParseFormInput(data.data(), static_cast<int>(data.size())) != cgiParseOk)
+      state.SkipWithError("decoding failed");
+    benchmark::DoNotOptimize(cgiFormEntryFirst);
+    cgiFreeResources();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+
+void BM_DecodeTinyFields(benchmark::State &state) {
+  benchDecode(state, benchTinyFields(kMiB));
+}
+BENCHMARK(BM_DecodeTinyFields)->Unit(benchmark::kMicrosecond);
+
+// A 10 MiB body of four long values, about 30% of whose characters are escaped.
+void BM_DecodeEscaped10MiB(benchmark::State &state) {
+  benchDecode(state, benchLongValues(10 * kMiB, 4, 30));
+}
+BENCHMARK(BM_DecodeEscaped10MiB)->Unit(benchmark::kMillisecond);
+
+void BM_DecodePlain10MiB(benchmark::State &state) {
+  benchDecode(state, benchLongValues(10 * kMiB, 4, 0));
+}
+BENCHMARK(BM_DecodePlain10MiB)->Unit(benchmark::kMillisecond);
+
+// The normalising copy of a 1 MiB value of 60-byte lines ending in CR LF.
+void BM_NormalisingCopy(benchmark::State &state) {
+  std::string value;
+  while (value.size() < kMiB) value += std::string(58, 'a' + value.size() % 26) + "\r\n";
+  std::string out(value.size() + 1, '\0');
+  cgiFormEntry e = {const_cast<char *>("x"), &value[0], nullptr};
+  for (auto _ : state) {
+    cgiFormEntryString(&e, &out[0], static_cast<int>(out.size()), static_cast<int>(state.range(0)));
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * value.size()));
+}
+BENCHMARK(BM_NormalisingCopy)->Arg(1)->Arg(0)->ArgName("keep")->Unit(benchmark::kMicrosecond);
+
+// Finds field f<range(0)> among 1,000 fields f0 to f999.
+void BM_LookupOf1000(benchmark::State &state) {
+  std::string data;
+  for (int i = 0; i < 1000; i++) data += (i ? "&f" : "f") + std::to_string(i) + "=value";
+  cgiSetupConstants();
+  cgiFreeResources();
+  cgiParseFormInput(data.data(), static_cast<int>(data.size()));
+  std::string name = "f" + std::to_string(state.range(0));
+  char value[16];
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(cgiFormString(name.c_str(), value, sizeof value));
+  }
+  cgiFreeResources();
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+BENCHMARK(BM_LookupOf1000)->Arg(0)->Arg(999)->ArgName("field");
+
+// cgiFormStringMultiple over a field repeated 10,000 times, and its release.
+void BM_StringMultiple10000(benchmark::State &state) {
+  std::string data = benchRepeats(10000);
+  cgiSetupConstants();
+  cgiFreeResources();
+  cgiParseFormInput(data.data(), static_cast<int>(data.size()));
+  size_t bytes = 0;
+  for (cgiFormEntry *e = cgiFormEntryFirst; e; e = e->next) bytes += strlen(e->value) + 1;
+  for (auto _ : state) {
+    char **values;
+    if (cgiFormStringMultiple("x", &values) != cgiResultOk) state.SkipWithError("no values");
+    cgiStringArrayFree(values);
+  }
+  cgiFreeResources();
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_StringMultiple10000)->Unit(benchmark::kMicrosecond);
+
+// A capture file path on a memory file system where there is one, so that
+// the benchmark measures the library rather than the disk.
+std::string benchCapturePath() {
+  const char *dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  return std::string(dir) + "/cgi-bench-" + std::to_string(getpid()) + ".env";
+}
+
+// Loads a 1 MiB form of small fields into the entry list.
+size_t benchLoadMiBForm() {
+  std::string data = benchTinyFields(kMiB);
+  cgiSetupConstants();
+  cgiFreeResources();
+  cgiParseFormInput(data.data(), static_cast<int>(data.size()));
+  return data.size();
+}
+
+void BM_Capture1MiB(benchmark::State &state) {
+  size_t bytes = benchLoadMiBForm();
+  std::string path = benchCapturePath();
+  for (auto _ : state) {
+    if (cgiWriteEnvironment(path.c_str()) != cgiEnvOk) state.SkipWithError("capture failed");
+  }
+  unlink(path.c_str());
+  cgiFreeResources();
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_Capture1MiB)->Unit(benchmark::kMicrosecond);
+
+void BM_Replay1MiB(benchmark::State &state) {
+  size_t bytes = benchLoadMiBForm();
+  std::string path = benchCapturePath();
+  if (cgiWriteEnvironment(path.c_str()) != cgiEnvOk) state.SkipWithError("capture failed");
+  for (auto _ : state) {
+    if (cgiReadEnvironment(path.c_str()) != cgiEnvOk) state.SkipWithError("replay failed");
+  }
+  unlink(path.c_str());
+  cgiFreeResources();
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(BM_Replay1MiB)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
