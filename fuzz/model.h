@@ -6,6 +6,7 @@
 
 #include <limits.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <string>
@@ -196,5 +197,14 @@ inline std::string modelWriteCapture(const ModelCapture &c) {
   }
   return file;
 }
+
+// Stops the run with a message when a property does not hold.
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      abort();                                                                 \
+    }                                                                          \
+  } while (0)
 
 #endif  // FUZZ_MODEL_H

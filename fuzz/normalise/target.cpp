@@ -14,15 +14,6 @@ extern "C" int cgiMain(void) {
   return 0;
 }
 
-// Stops the run with a message when a property does not hold.
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      abort();                                                                 \
-    }                                                                          \
-  } while (0)
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > 1024) return 0;
   std::string value = modelCText(std::string(reinterpret_cast<const char *>(data), size));

@@ -15,15 +15,6 @@
 #include "cgi/internal.h"
 #include "fuzz/model.h"
 
-// Stops the run with a message when a property does not hold.
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      abort();                                                                 \
-    }                                                                          \
-  } while (0)
-
 namespace {
 
 // One start or end tag: its lower-case name ("/x" for an end tag) and its

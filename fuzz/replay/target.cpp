@@ -18,15 +18,6 @@ extern "C" int cgiMain(void) {
   return 0;
 }
 
-// Stops the run with a message when a property does not hold.
-#define CHECK(cond)                                                            \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      abort();                                                                 \
-    }                                                                          \
-  } while (0)
-
 namespace {
 
 std::string workDir;
