@@ -151,6 +151,21 @@ static long long cgiBytesLeft(FILE *in) {
   return st.st_size > pos ? static_cast<long long>(st.st_size - pos) : 0;
 }
 
+// A stream being replayed and the number of bytes left in it (-1 when it
+// cannot tell), counted down as records are read so that the size is asked
+// of the system once, not once per record.
+typedef struct {
+  FILE *in;
+  long long left;
+} cgiReader;
+
+// Reads an integer record from r and counts its bytes off.
+static int cgiReaderInt(cgiReader *r, int *i) {
+  if (!cgiReadInt(r->in, i)) return 0;
+  if (r->left >= 0) r->left = r->left >= 4 ? r->left - 4 : 0;
+  return 1;
+}
+
 // Reads length bytes into a new NUL-terminated buffer stored in *s.  The
 // buffer holds capacity bytes at first and grows only as bytes arrive, so a
 // length that the stream cannot back is never allocated whole.
@@ -187,20 +202,23 @@ static cgiEnvResult cgiReadBytes(FILE *in, char **s, size_t length, size_t capac
 // failure).  A negative length fails before any byte of the string is read;
 // one that runs past the end of a regular file fails before anything is
 // allocated.  Gives cgiEnvOk, cgiEnvFileError or cgiEnvNoMemory.
-static cgiEnvResult cgiReadText(FILE *in, char **s) {
+static cgiEnvResult cgiReadText(cgiReader *r, char **s) {
   int n;
-  if (!cgiReadInt(in, &n) || n < 0) return cgiEnvFileError;
+  if (!cgiReaderInt(r, &n) || n < 0) return cgiEnvFileError;
   size_t length = static_cast<size_t>(n);
-  long long left = cgiBytesLeft(in);
-  if (left >= 0 && n > left) return cgiEnvFileError;
-  size_t capacity = left >= 0 || length < CGI_READ_CHUNK ? length : CGI_READ_CHUNK;
-  return cgiReadBytes(in, s, length, capacity);
+  if (r->left >= 0) {
+    if (n > r->left) return cgiEnvFileError;
+    r->left -= n;
+  }
+  size_t capacity = r->left >= 0 || length < CGI_READ_CHUNK ? length : CGI_READ_CHUNK;
+  return cgiReadBytes(r->in, s, length, capacity);
 }
 
 // Reads one string record into a new buffer stored in *s; 1 on success, 0
 // (with *s left alone) when the record cannot be read or allocated.
 int cgiReadString(FILE *in, char **s) {
-  return cgiReadText(in, s) == cgiEnvOk;
+  cgiReader r = {in, cgiBytesLeft(in)};
+  return cgiReadText(&r, s) == cgiEnvOk;
 }
 
 // What a replay reads from the file before any of it is installed.
@@ -219,32 +237,32 @@ static void cgiCaptureFree(cgiCapture *c) {
 // Reads name and value pairs into the list at *first until the file ends
 // cleanly where a name record would begin.  Any other failure, a record cut
 // short included, fails the whole list.
-static cgiEnvResult cgiReadEntries(FILE *in, cgiFormEntry **first) {
+static cgiEnvResult cgiReadEntries(cgiReader *r, cgiFormEntry **first) {
   cgiFormEntry **tail = first;
   for (;;) {
-    int c = getc(in);
-    if (c == EOF) return ferror(in) ? cgiEnvFileError : cgiEnvOk;
-    ungetc(c, in);
+    int c = getc(r->in);
+    if (c == EOF) return ferror(r->in) ? cgiEnvFileError : cgiEnvOk;
+    ungetc(c, r->in);
     cgiFormEntry *e = static_cast<cgiFormEntry *>(cgiMalloc(sizeof(cgiFormEntry)));
     if (!e) return cgiEnvNoMemory;
     e->name = e->value = nullptr;
     e->next = nullptr;
     *tail = e;  // linked at once, so that a failure below releases it with the list
     tail = &e->next;
-    cgiEnvResult result = cgiReadText(in, &e->name);
-    if (result == cgiEnvOk) result = cgiReadText(in, &e->value);
+    cgiEnvResult result = cgiReadText(r, &e->name);
+    if (result == cgiEnvOk) result = cgiReadText(r, &e->value);
     if (result != cgiEnvOk) return result;
   }
 }
 
 // Reads records 1 to 19 and the entries into c.
-static cgiEnvResult cgiReadCapture(FILE *in, cgiCapture *c) {
+static cgiEnvResult cgiReadCapture(cgiReader *r, cgiCapture *c) {
   for (char *&t : c->texts) {
-    cgiEnvResult result = cgiReadText(in, &t);
+    cgiEnvResult result = cgiReadText(r, &t);
     if (result != cgiEnvOk) return result;
   }
-  if (!cgiReadInt(in, &c->contentLength)) return cgiEnvFileError;
-  return cgiReadEntries(in, &c->first);
+  if (!cgiReaderInt(r, &c->contentLength)) return cgiEnvFileError;
+  return cgiReadEntries(r, &c->first);
 }
 
 // Discards the current request state and loads the capture at path in its
@@ -255,8 +273,9 @@ cgiEnvResult cgiReadEnvironment(const char *path) {
   cgiFreeResources();
   FILE *in = fopen(path, "rb");
   if (!in) return cgiEnvFileError;
+  cgiReader r = {in, cgiBytesLeft(in)};
   cgiCapture c = {};
-  cgiEnvResult result = cgiReadCapture(in, &c);
+  cgiEnvResult result = cgiReadCapture(&r, &c);
   fclose(in);
   if (result != cgiEnvOk) {
     cgiCaptureFree(&c);
