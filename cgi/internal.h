@@ -44,6 +44,7 @@ int cgiRequestRun(FILE *in, FILE *out, int *status);
 
 // decode.cpp
 void cgiSetupConstants(void);
+void *cgiMallocLarge(size_t size);
 cgiParseResult cgiParsePostFormInput(void);
 cgiParseResult cgiParseGetFormInput(void);
 cgiParseResult cgiParseFormInput(const char *data, int length);
@@ -69,13 +70,16 @@ int cgiReadString(FILE *in, char **s);
 // shell.cpp
 void cgiShellEscape(const char *command, char *copy);
 
+// Blocks of at least this size are placed on huge-page boundaries.
+#define CGI_HUGE_PAGE (2 * 1024 * 1024)
+
 // Every allocation of the library goes through cgiMalloc, so that a test
 // build can make the k-th allocation fail.
 #ifdef CGI_FAULT_INJECTION
 void *cgiMalloc(size_t size);
 #else
 static inline void *cgiMalloc(size_t size) {
-  return malloc(size);
+  return size < CGI_HUGE_PAGE ? malloc(size) : cgiMallocLarge(size);
 }
 #endif
 }
