@@ -167,6 +167,25 @@ void cgiHeaderStatus(int status, const char *statusMessage);
 /* Writes "Content-type: <mimeType>" and an empty line. */
 void cgiHeaderContentType(const char *mimeType);
 
+/* Result of the header field writers: 0 when the line was written. */
+typedef enum {
+  cgiHeaderOk = 0,      /* the line was written */
+  cgiHeaderBadName = 1, /* the name is null, empty or not an HTTP token */
+  cgiHeaderBadValue = 2 /* the value is null or holds a control byte other than TAB */
+} cgiHeaderResult;
+
+/* Writes one header line "<name>: <value>" and LF, without ending the header
+ * block: any number of fields may come before one of the three writers
+ * above, which then ends the block.  So
+ *     cgiHeaderField("Status", "404 Not Found");
+ *     cgiHeaderContentType("text/html");
+ * is a 404 response with an HTML body.  The name must be an HTTP token
+ * (letters, digits and !#$%&'*+-.^_`|~); the value may hold any byte but
+ * the control bytes 0 to 31 and 127, TAB excepted, so it can never end the
+ * line.  Anything else writes nothing and gives cgiHeaderBadName or
+ * cgiHeaderBadValue. */
+cgiHeaderResult cgiHeaderField(const char *name, const char *value);
+
 /* ---- Capture and replay --------------------------------------------------
  * A capture file holds the 18 request texts, cgiContentLength and every form
  * entry (already decoded), as big-endian 32-bit integers and length-prefixed

@@ -61,6 +61,10 @@ cgiFieldResult cgiFormEntryString(const cgiFormEntry *e, char *result, int max, 
 int cgiStrToInt(const char *s);
 int cgiFirstNonspaceChar(const char *s);
 
+// header.cpp
+int cgiIsToken(const char *text);
+int cgiIsFieldValue(const char *text);
+
 // capture.cpp
 int cgiWriteInt(FILE *out, int i);
 int cgiWriteString(FILE *out, const char *s);

@@ -33,4 +33,45 @@ TEST(Header, ExactBytes) {
   }
 }
 
+TEST(Header, Fields) {
+  const struct {
+    const char *name, *value;
+    cgiHeaderResult result;
+    const char *written, *label;
+  } cases[] = {
+      {"Status", "404 Not Found", cgiHeaderOk, "Status: 404 Not Found\n", "status line"},
+      {"X-a_b.c~!#$%&'*+^`|", "v", cgiHeaderOk, "X-a_b.c~!#$%&'*+^`|: v\n", "every token byte"},
+      {"Cache-Control", "", cgiHeaderOk, "Cache-Control: \n", "empty value"},
+      {"X", "a\tb \x80\xff\"<>;", cgiHeaderOk, "X: a\tb \x80\xff\"<>;\n", "TAB, high bytes"},
+      {"", "v", cgiHeaderBadName, "", "empty name"},
+      {nullptr, "v", cgiHeaderBadName, "", "null name"},
+      {"Set Cookie", "v", cgiHeaderBadName, "", "blank in name"},
+      {"X:Y", "v", cgiHeaderBadName, "", "colon in name"},
+      {"X\n", "v", cgiHeaderBadName, "", "line break in name"},
+      {"X\xc3\xa9", "v", cgiHeaderBadName, "", "high byte in name"},
+      {"(X)", "v", cgiHeaderBadName, "", "separator in name"},
+      {"X", nullptr, cgiHeaderBadValue, "", "null value"},
+      {"X", "a\r\nSet-Cookie: s=1", cgiHeaderBadValue, "", "CR LF in value"},
+      {"X", "a\nb", cgiHeaderBadValue, "", "LF in value"},
+      {"X", "a\rb", cgiHeaderBadValue, "", "CR in value"},
+      {"X", "a\x01", cgiHeaderBadValue, "", "control byte in value"},
+      {"X", "a\x1f", cgiHeaderBadValue, "", "unit separator in value"},
+      {"X", "a\x7f", cgiHeaderBadValue, "", "DEL in value"},
+  };
+  for (const auto &c : cases) {
+    captureOut();
+    EXPECT_EQ(cgiHeaderField(c.name, c.value), c.result) << c.label;
+    EXPECT_EQ(outText(), c.written) << c.label;
+  }
+}
+
+TEST(Header, FieldsBeforeTheBlockEnds) {
+  captureOut();
+  cgiHeaderField("Status", "404 Not Found");
+  cgiHeaderField("Cache-Control", "no-store");
+  cgiHeaderContentType("text/html");
+  EXPECT_EQ(outText(),
+            "Status: 404 Not Found\nCache-Control: no-store\nContent-type: text/html\n\n");
+}
+
 }  // namespace
