@@ -10,33 +10,10 @@ static const char appletUnsafeBytes[] = " \t\n\f\r\"'=<>`&";
 // Writes value as an attribute value that a browser reads back unchanged:
 // as it stands when it holds no unsafe byte, else quoted with references.
 static void appletWriteValue(const char *value) {
-  if (value[strcspn(value, appletUnsafeBytes)] == '\0') {
+  if (value[strcspn(value, appletUnsafeBytes)] == '\0')
     fputs(value, cgiOut);
-    return;
-  }
-  fputc('"', cgiOut);
-  for (const char *p = value; *p; p++) {
-    switch (*p) {
-      case '&':
-        fputs("&amp;", cgiOut);
-        break;
-      case '<':
-        fputs("&lt;", cgiOut);
-        break;
-      case '>':
-        fputs("&gt;", cgiOut);
-        break;
-      case '"':
-        fputs("&quot;", cgiOut);
-        break;
-      case '\'':
-        fputs("&#39;", cgiOut);
-        break;
-      default:
-        fputc(*p, cgiOut);
-    }
-  }
-  fputc('"', cgiOut);
+  else
+    cgiHtmlWriteAttribute(value);
 }
 
 // Writes one applet parameter line.

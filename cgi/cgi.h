@@ -167,11 +167,20 @@ void cgiHeaderStatus(int status, const char *statusMessage);
 /* Writes "Content-type: <mimeType>" and an empty line. */
 void cgiHeaderContentType(const char *mimeType);
 
-/* Result of the header field writers: 0 when the line was written. */
+/* Result of the header field writers: 0 when the line was written; any
+ * other result means nothing at all was written. */
 typedef enum {
-  cgiHeaderOk = 0,      /* the line was written */
-  cgiHeaderBadName = 1, /* the name is null, empty or not an HTTP token */
-  cgiHeaderBadValue = 2 /* the value is null or holds a control byte other than TAB */
+  cgiHeaderOk = 0,            /* the line was written */
+  cgiHeaderBadName = 1,       /* the name is null, empty or not an HTTP token */
+  cgiHeaderBadValue = 2,      /* the value is null or holds a byte it may not hold */
+  cgiHeaderBadPath = 3,       /* cookie Path: no leading "/", ";", a byte outside
+                                 32 to 126, or longer than 1024 bytes */
+  cgiHeaderBadDomain = 4,     /* cookie Domain: empty, a byte other than a letter,
+                                 digit, "-", "." or "_", or longer than 1024 bytes */
+  cgiHeaderBadSameSite = 5,   /* cookie SameSite: not one of cgiSameSite */
+  cgiHeaderNoneNotSecure = 6, /* cookie SameSite=None without Secure */
+  cgiHeaderBadPrefix = 7,     /* a __Secure- or __Host- cookie name whose rule is broken */
+  cgiHeaderTooLong = 8        /* cookie name and value longer than 4096 bytes together */
 } cgiHeaderResult;
 
 /* Writes one header line "<name>: <value>" and LF, without ending the header
@@ -185,6 +194,97 @@ typedef enum {
  * line.  Anything else writes nothing and gives cgiHeaderBadName or
  * cgiHeaderBadValue. */
 cgiHeaderResult cgiHeaderField(const char *name, const char *value);
+
+/* ---- Cookies ---------------------------------------------------------------
+ * A cookie is set with a Set-Cookie header field and comes back in later
+ * requests' Cookie header, which reaches the program as HTTP_COOKIE. */
+
+/* Copies the value of the first cookie called name that the request sent,
+ * with the results and truncation of cgiFormString: cgiResultOk,
+ * cgiResultTruncated (max - 1 bytes stored), cgiResultEmpty, or
+ * cgiResultAbsent (result set to "").  A max below 1 writes nothing.
+ * HTTP_COOKIE is read at each call, not at start-up.  It is split into
+ * pairs at every ";" (quotes do not protect one); a pair without "=" is
+ * skipped; spaces and TABs around the name and the value are dropped, the
+ * name runs up to the first "=" and is compared byte for byte; one pair of
+ * double quotes around the value is removed.  Nothing else is decoded: no
+ * percent escapes, backslashes or line breaks, so the value comes back as
+ * the bytes that were set.  The first cookie of a name wins, which is the
+ * one with the longest path when a browser holds several.
+ * A request replayed by cgiReadEnvironment carries no cookies (a capture
+ * file holds none): every cookie then reads as absent. */
+cgiFieldResult cgiCookieValue(const char *name, char *result, int max);
+
+/* The SameSite attribute of a cookie. */
+typedef enum {
+  cgiSameSiteLax = 0,    /* sent on top-level navigations from other sites */
+  cgiSameSiteStrict = 1, /* sent only when the request comes from this site */
+  cgiSameSiteNone = 2    /* sent with every request; needs secure */
+} cgiSameSite;
+
+/* The attributes of a cookie.  A record filled with zeros (or a null
+ * pointer) gives the safe defaults: "Path=/; HttpOnly; SameSite=Lax", no
+ * Domain (only this host gets the cookie), not Secure, and no Max-Age, so
+ * the cookie lasts until the browser closes.  Every other choice is made by
+ * setting a field. */
+typedef struct {
+  int maxAge;           /* 0: none; above 0: lives that many seconds (browsers
+                           cap it at 400 days); below 0: "Max-Age=0", which
+                           deletes the cookie */
+  const char *path;     /* null: "/"; else a path that begins with "/" */
+  const char *domain;   /* null: none; else a host name such as "example.org":
+                           that host and all its subdomains get the cookie */
+  int secure;           /* nonzero: Secure (sent over HTTPS only); set it on
+                           every HTTPS site */
+  int noHttpOnly;       /* nonzero: leaves out HttpOnly, so scripts on the page
+                           can read the cookie */
+  cgiSameSite sameSite; /* 0 is cgiSameSiteLax */
+} cgiCookieAttributes;
+
+/* Writes one header field
+ *     Set-Cookie: <name>=<value>[; Max-Age=<n>][; Domain=<domain>]
+ *                 ; Path=<path>[; Secure][; HttpOnly]; SameSite=<s>
+ * with LF, through cgiHeaderField, so it never ends the header block.
+ * attributes may be null for the defaults.  Nothing is written unless:
+ *   name is an HTTP token (cgiHeaderBadName);
+ *   value is cookie text: the bytes 33 to 126 but " , ; and backslash,
+ *   optionally inside one pair of double quotes, and may be empty
+ *   (cgiHeaderBadValue); percent-encode anything else first;
+ *   name and value are 4096 bytes or less together (cgiHeaderTooLong);
+ *   path and domain hold what the record above says (cgiHeaderBadPath,
+ *   cgiHeaderBadDomain);
+ *   sameSite is one of cgiSameSite (cgiHeaderBadSameSite), and None comes
+ *   with secure (cgiHeaderNoneNotSecure);
+ *   a name beginning with __Secure- (any letter case) comes with secure, and
+ *   one beginning with __Host- with secure, no domain and the path "/"
+ *   (cgiHeaderBadPrefix).
+ * The checks run in that order and the first that fails gives the result. */
+cgiHeaderResult cgiHeaderSetCookie(const char *name, const char *value,
+                                   const cgiCookieAttributes *attributes);
+
+/* ---- HTML ------------------------------------------------------------------
+ * Writers of request values into an HTML page on cgiOut.  "&", "<", ">",
+ * double and single quotes are written as "&amp;", "&lt;", "&gt;", "&quot;"
+ * and "&#39;", and CR as "&#13;" (a browser turns a raw CR, and CR LF, into
+ * LF).  Every other byte is written as it stands: TAB, LF, the other control
+ * bytes and the bytes 128 to 255, which the page's character set decides the
+ * meaning of (declare one, as in "text/html; charset=utf-8").  A browser
+ * then holds exactly the bytes of the text, and nothing in it can open a
+ * tag, end an attribute or start a character reference.  They are for
+ * element content and attribute values only: never inside <script> or
+ * <style>, in a comment, or in an unquoted attribute, and a value that is
+ * read as a URL (href, src) needs its scheme checked as well.  After <pre>
+ * or <textarea> a browser drops one LF that follows the tag: write a LF
+ * after such a tag before the text.  A null text is the empty text. */
+
+/* Writes text as element content. */
+void cgiHtmlWriteText(const char *text);
+
+/* Writes text as an attribute value inside double quotes, quotes included:
+ *     fputs("<input name=q value=", cgiOut);
+ *     cgiHtmlWriteAttribute(q);
+ *     fputs(">", cgiOut); */
+void cgiHtmlWriteAttribute(const char *text);
 
 /* ---- Capture and replay --------------------------------------------------
  * A capture file holds the 18 request texts, cgiContentLength and every form
