@@ -10,7 +10,8 @@ static const char *sizes[] = {"small", "medium", "large"};
 int cgiMain(void) {
   int size, quantity;
   if (cgiFormRadio("size", sizes, 3, &size, 0) != cgiResultOk) {
-    cgiHeaderStatus(400, "Unknown size");
+    cgiHeaderField("Status", "400 Unknown size");
+    cgiHeaderContentType("text/plain");
     fputs("Choose a size: small, medium or large.\n", cgiOut);
     return 0;
   }

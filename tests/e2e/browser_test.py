@@ -19,7 +19,10 @@ import tempfile
 import time
 import unittest
 
-from common import Server, die_with_parent, query, values
+from common import ROOT, Server, die_with_parent, field, query, values
+
+HTML_CGI = os.environ.get("HTML_CGI", os.path.join(ROOT, "build", "tests", "e2e_html"))
+VISITS_CGI = os.environ.get("VISITS_CGI", os.path.join(ROOT, "build", "examples", "visits.cgi"))
 
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -33,6 +36,17 @@ SUMMARY = """JSON.stringify({
                        e => [e.localName, Array.from(e.attributes, a => [a.name, a.value])]),
   text: document.body ? document.body.textContent : null,
   injected: window.injected !== undefined,
+})"""
+
+# The elements of the body with their attributes and text, the character
+# set, whether a script set a mark, and the cookies that scripts can see.
+BODY = """JSON.stringify({
+  charset: document.characterSet,
+  elements: Array.from(document.querySelectorAll('body *'),
+                       e => [e.localName, Array.from(e.attributes, a => [a.name, a.value]),
+                             e.textContent]),
+  injected: window.injected !== undefined,
+  cookie: document.cookie,
 })"""
 
 
@@ -144,7 +158,7 @@ def as_read(data, charset):
 
 def setUpModule():
     global server, browser
-    server = Server()
+    server = Server({"html.cgi": HTML_CGI, "visits.cgi": VISITS_CGI})
     server.__enter__()
     # A form for every field as a text area, so that line breaks can be sent.
     with open(os.path.join(server.dir, "htdocs", "areas.html"), "w") as f:
@@ -227,6 +241,49 @@ class Pages(unittest.TestCase):
                         + f"document.querySelector({json.dumps(button)}).click()"))
                     self.check(summary, pairs, f"{method} {name!r}")
 
+
+class Writers(unittest.TestCase):
+    def test_every_byte_reads_back_as_sent(self):
+        # Each byte 1 to 255 alone, then all of them in a row, through both
+        # writers: the browser must hold exactly those bytes (CR included)
+        # as the text of a p and of a textarea and as the p's title.
+        sent = [bytes([b]) for b in range(1, 256)] + [bytes(range(1, 256))]
+        browser.open(server.url("/cgi-bin/html.cgi?" + "&".join("hex=" + v.hex() for v in sent)))
+        page = json.loads(browser.evaluate(BODY))
+        expected = []
+        for value in sent:
+            text = as_read(value, page["charset"])
+            expected += [["p", [["title", text]], text], ["textarea", [], text]]
+        self.assertEqual(page["charset"], "windows-1252")
+        for k, (got, want) in enumerate(zip(page["elements"], expected)):
+            self.assertEqual(got, want, f"element {k}: {sent[k // 2]!r}")
+        self.assertEqual(len(page["elements"]), len(expected))
+
+
+class Visits(unittest.TestCase):
+    def test_cookie_comes_back_and_values_stay_text(self):
+        # The example counts visits in an HttpOnly cookie, which the browser
+        # sends back with the next request and hides from scripts.  The
+        # first two visits follow links, the others send the page's own form.
+        hostile = b"<script>window.injected=1</script>\"'><img src=x onerror=injected=1>&amp;"
+        for visit, name in enumerate([b"Ada", b"", hostile, "Grüße, 日本".encode()], 1):
+            with self.subTest(visit=visit, name=name):
+                if visit <= 2:
+                    browser.open(server.url("/cgi-bin/visits.cgi?" + query([(b"name", name)])))
+                else:
+                    browser.after_navigation(lambda: browser.evaluate(
+                        f"document.forms[0].name.value = {json.dumps(name.decode())};"
+                        "document.querySelector('button').click()"))
+                page = json.loads(browser.evaluate(BODY))
+                shown = field([(b"name", name)], b"name", 100).decode()
+                self.assertEqual(page["elements"], [
+                    ["p", [], f"Hello, {shown or 'stranger'}. This is visit {visit}."],
+                    ["form", [], " Again"],
+                    ["input", [["name", "name"], ["value", shown]], ""],
+                    ["button", [], "Again"],
+                ])
+                self.assertFalse(page["injected"])
+                self.assertEqual(page["cookie"], "")
 
 if __name__ == "__main__":
     unittest.main(verbosity=2, argv=sys.argv[:1])

@@ -11,6 +11,8 @@ import unittest
 from common import ROOT, Server, page, query
 
 HEADERS_CGI = os.environ.get("HEADERS_CGI", os.path.join(ROOT, "build", "tests", "e2e_headers"))
+ORDER_CGI = os.environ.get("ORDER_CGI", os.path.join(ROOT, "build", "examples", "order.cgi"))
+VISITS_CGI = os.environ.get("VISITS_CGI", os.path.join(ROOT, "build", "examples", "visits.cgi"))
 # Headers that lighttpd adds of its own; every other one comes from the program.
 SERVER_HEADERS = {"date", "server", "content-length", "accept-ranges", "connection",
                   "transfer-encoding"}
@@ -19,7 +21,8 @@ FORM = "application/x-www-form-urlencoded"
 
 def setUpModule():
     global server
-    server = Server({"headers.cgi": HEADERS_CGI})
+    server = Server({"headers.cgi": HEADERS_CGI, "order.cgi": ORDER_CGI,
+                     "visits.cgi": VISITS_CGI})
     server.__enter__()
 
 
@@ -27,11 +30,13 @@ def tearDownModule():
     server.__exit__(None, None, None)
 
 
-def fetch(method, target, body=None, content_type=None):
+def fetch(method, target, body=None, content_type=None, cookie=None):
     """Status, headers (name and value pairs, in order) and body of one request."""
     connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
     try:
         headers = {"Content-Type": content_type} if content_type else {}
+        if cookie is not None:
+            headers["Cookie"] = cookie
         connection.request(method, target, body=body, headers=headers)
         response = connection.getresponse()
         return response.status, response.getheaders(), response.read()
@@ -161,6 +166,46 @@ class Headers(unittest.TestCase):
                     [h for h in program_headers(headers) if h[0].lower() != "content-type"
                      or kind == "type"], expected)
                 self.assertEqual(body, b"body\n")
+
+
+def visits_page(greeting, visit, value):
+    return ("<!DOCTYPE html>\n<html>\n<head><title>Visits</title></head>\n<body>\n"
+            f"<p>Hello, {greeting}. This is visit {visit}.</p>\n"
+            f"<form><input name=name value=\"{value}\"> <button>Again</button></form>\n"
+            "</body>\n</html>\n").encode()
+
+
+class Examples(unittest.TestCase):
+    def test_order(self):
+        cases = [
+            ("size=large&quantity=3", 200, b"3 large\n"),
+            ("size=huge", 400, b"Choose a size: small, medium or large.\n"),
+        ]
+        for target, status, body in cases:
+            with self.subTest(target):
+                response = fetch("GET", "/cgi-bin/order.cgi?" + target)
+                self.assertEqual(response[0], status)
+                self.assertEqual(program_headers(response[1]), [("Content-type", "text/plain")])
+                self.assertEqual(response[2], body)
+
+    def test_visits(self):
+        escaped = "&lt;b&gt;&quot;&#39;&amp;"
+        cases = [
+            (None, "", 1, "stranger", "", "no cookie"),
+            ("visits=41", "<b>\"'&", 42, escaped, escaped, "the count and an escaped name"),
+            ("a=1; visits=\"7\"; visits=9", "Ada", 8, "Ada", "Ada", "quoted, first of two"),
+            ("visits=12345678", "", 1, "stranger", "", "too long: starts again"),
+            ("visits=x", "", 1, "stranger", "", "not a number"),
+        ]
+        for cookie, name, visit, greeting, value, label in cases:
+            with self.subTest(label):
+                status, headers, body = fetch("GET", "/cgi-bin/visits.cgi?" + query(
+                    [(b"name", b(name))]), cookie=cookie)
+                self.assertEqual(status, 200)
+                self.assertEqual(program_headers(headers), [
+                    ("Set-Cookie", f"visits={visit}; Max-Age=2592000; Path=/; HttpOnly; SameSite=Lax"),
+                    ("Content-type", "text/html; charset=utf-8")])
+                self.assertEqual(body, visits_page(greeting, visit, value))
 
 
 if __name__ == "__main__":

@@ -27,7 +27,8 @@ REQUESTS = [
     ("size=large&quantity=3", b"Content-type: text/plain\n\n3 large\n"),
     ("quantity=12&size=small", b"Content-type: text/plain\n\n10 small\n"),
     ("size=medium&quantity=x", b"Content-type: text/plain\n\n1 medium\n"),
-    ("size=huge", b"Status: 400 Unknown size\n\nChoose a size: small, medium or large.\n"),
+    ("size=huge", b"Status: 400 Unknown size\nContent-type: text/plain\n\n"
+                  b"Choose a size: small, medium or large.\n"),
 ]
 
 
@@ -81,6 +82,16 @@ class Installed(unittest.TestCase):
                 process.kill()
                 process.wait()
             collect_descendants()
+
+
+class Readme(unittest.TestCase):
+    def test_copy_of_the_example_is_the_file(self):
+        with open(os.path.join(ROOT, "README.md")) as f:
+            readme = f.read()
+        with open(os.path.join(ROOT, "examples", "order.c")) as f:
+            source = f.read()
+        block = readme.split("`examples/order.c`", 1)[1].split("```c\n", 1)[1].split("```", 1)[0]
+        self.assertEqual(block, source[source.index("#include"):])
 
 
 if __name__ == "__main__":
