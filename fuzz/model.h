@@ -8,6 +8,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 #include <utility>
@@ -196,6 +197,140 @@ inline std::string modelWriteCapture(const ModelCapture &c) {
     modelWriteString(&file, value);
   }
   return file;
+}
+
+// text without the spaces and TABs at its ends.
+inline std::string modelTrimBlanks(const std::string &text) {
+  size_t from = text.find_first_not_of(" \t");
+  if (from == std::string::npos) return "";
+  return text.substr(from, text.find_last_not_of(" \t") - from + 1);
+}
+
+// The pairs of a Cookie header in order: split at every ";", pairs without
+// "=" dropped, each name and value trimmed, one pair of quotes taken off a
+// value.
+inline ModelEntries modelCookies(const std::string &header) {
+  ModelEntries pairs;
+  for (size_t start = 0; start <= header.size();) {
+    size_t end = header.find(';', start);
+    if (end == std::string::npos) end = header.size();
+    std::string pair = header.substr(start, end - start);
+    size_t equals = pair.find('=');
+    if (equals != std::string::npos) {
+      std::string value = modelTrimBlanks(pair.substr(equals + 1));
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+      pairs.emplace_back(modelTrimBlanks(pair.substr(0, equals)), value);
+    }
+    start = end + 1;
+  }
+  return pairs;
+}
+
+// The attributes of a Set-Cookie line, as plain values.
+struct ModelCookieAttributes {
+  int maxAge = 0;
+  bool hasPath = false, hasDomain = false;
+  std::string path, domain;
+  bool secure = false, noHttpOnly = false;
+  int sameSite = 0;
+};
+
+// Whether every byte of text is one of the allowed ones.
+inline bool modelOnly(const std::string &text, bool (*allowed)(unsigned char)) {
+  for (unsigned char c : text)
+    if (!allowed(c)) return false;
+  return true;
+}
+
+inline bool modelTokenByte(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+         std::string("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string::npos;
+}
+inline bool modelCookieOctet(unsigned char c) {
+  return c >= 0x21 && c <= 0x7e &&
+         std::string("\",;\\").find(static_cast<char>(c)) == std::string::npos;
+}
+inline bool modelPathByte(unsigned char c) {
+  return c >= 0x20 && c <= 0x7e && c != ';';
+}
+inline bool modelDomainByte(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' ||
+         c == '.' || c == '_';
+}
+
+// Whether name, in ASCII lower case, begins with prefix.
+inline bool modelHasPrefix(std::string name, const std::string &prefix) {
+  for (char &c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return name.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The result cgiHeaderSetCookie must give, as its integer code.
+inline int modelSetCookieResult(const std::string &name, const std::string &value,
+                                const ModelCookieAttributes &a) {
+  std::string bare = value;
+  if (bare.size() >= 2 && bare.front() == '"' && bare.back() == '"')
+    bare = bare.substr(1, bare.size() - 2);
+  std::string path = a.hasPath ? a.path : "/";
+  if (name.empty() || !modelOnly(name, modelTokenByte)) return 1;
+  if (!modelOnly(bare, modelCookieOctet)) return 2;
+  if (name.size() + value.size() > 4096) return 8;
+  if (path.empty() || path[0] != '/' || path.size() > 1024 || !modelOnly(path, modelPathByte))
+    return 3;
+  if (a.hasDomain &&
+      (a.domain.empty() || a.domain.size() > 1024 || !modelOnly(a.domain, modelDomainByte)))
+    return 4;
+  if (a.sameSite < 0 || a.sameSite > 2) return 5;
+  if (a.sameSite == 2 && !a.secure) return 6;
+  if (modelHasPrefix(name, "__secure-") && !a.secure) return 7;
+  if (modelHasPrefix(name, "__host-") && (!a.secure || a.hasDomain || path != "/")) return 7;
+  return 0;
+}
+
+// The Set-Cookie line cgiHeaderSetCookie writes when it accepts the cookie.
+inline std::string modelSetCookieLine(const std::string &name, const std::string &value,
+                                      const ModelCookieAttributes &a) {
+  static const char *const sameSite[] = {"Lax", "Strict", "None"};
+  std::string line = "Set-Cookie: " + name + "=" + value;
+  if (a.maxAge) line += "; Max-Age=" + std::to_string(a.maxAge > 0 ? a.maxAge : 0);
+  if (a.hasDomain) line += "; Domain=" + a.domain;
+  line += "; Path=" + (a.hasPath ? a.path : std::string("/"));
+  if (a.secure) line += "; Secure";
+  if (!a.noHttpOnly) line += "; HttpOnly";
+  return line + "; SameSite=" + sameSite[a.sameSite] + "\n";
+}
+
+// What a browser reads from character data written into a page: CR LF and
+// lone CRs become LF (before anything else), then each reference becomes its
+// character.  Only the references a writer should use are known; any other
+// "&" makes it fail, as does any "<" (it could open a tag).
+inline bool modelHtmlRead(const std::string &html, std::string *text) {
+  std::string input;
+  for (size_t i = 0; i < html.size(); i++) {
+    if (html[i] != '\r') {
+      input += html[i];
+    } else {
+      input += '\n';
+      if (i + 1 < html.size() && html[i + 1] == '\n') i++;
+    }
+  }
+  static const char *const references[][2] = {{"&amp;", "&"},   {"&lt;", "<"},  {"&gt;", ">"},
+                                              {"&quot;", "\""}, {"&#39;", "'"}, {"&#13;", "\r"}};
+  text->clear();
+  for (size_t i = 0; i < input.size(); i++) {
+    if (input[i] == '<') return false;
+    if (input[i] != '&') {
+      *text += input[i];
+      continue;
+    }
+    size_t k = 0;
+    while (k < 6 && input.compare(i, strlen(references[k][0]), references[k][0]) != 0) k++;
+    if (k == 6) return false;
+    *text += references[k][1];
+    i += strlen(references[k][0]) - 1;
+  }
+  return true;
 }
 
 // Stops the run with a message when a property does not hold.
