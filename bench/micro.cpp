@@ -1,5 +1,6 @@
 // micro.cpp: micro-benchmarks of decoding, the normalising copy, lookup,
-// collecting every value of a field, and capture and replay.
+// collecting every value of a field, reading cookies, HTML escaping, and
+// capture and replay.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <string.h>
@@ -108,6 +109,39 @@ void BM_StringMultiple10000(benchmark::State &state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 BENCHMARK(BM_StringMultiple10000)->Unit(benchmark::kMicrosecond);
+
+// Finds the last of the cookies in a Cookie header of range(0) KiB of
+// 30-byte pairs: one pass over the whole header.
+void BM_CookieLast(benchmark::State &state) {
+  std::string header;
+  int count = 0;
+  for (; header.size() < static_cast<size_t>(state.range(0)) * 1024; count++)
+    header += (count ? "; c" : "c") + std::to_string(count) + "=" + std::string(22, 'v');
+  setenv("HTTP_COOKIE", header.c_str(), 1);
+  std::string name = "c" + std::to_string(count - 1);
+  char value[32];
+  for (auto _ : state) {
+    if (cgiCookieValue(name.c_str(), value, sizeof value) != cgiResultOk)
+      state.SkipWithError("no cookie");
+  }
+  unsetenv("HTTP_COOKIE");
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * header.size()));
+}
+BENCHMARK(BM_CookieLast)->Arg(8)->Arg(64)->ArgName("KiB")->Unit(benchmark::kMicrosecond);
+
+// cgiHtmlWriteText of 1 MiB of text in which one byte in nine is escaped,
+// written to /dev/null.
+void BM_HtmlText1MiB(benchmark::State &state) {
+  std::string text;
+  while (text.size() < kMiB) text += "plain&text<with>some\"quoted'words and spaces ";
+  FILE *saved = cgiOut;
+  cgiOut = fopen("/dev/null", "w");
+  for (auto _ : state) cgiHtmlWriteText(text.c_str());
+  fclose(cgiOut);
+  cgiOut = saved;
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_HtmlText1MiB)->Unit(benchmark::kMicrosecond);
 
 // A capture file path on a memory file system where there is one, so that
 // the benchmark measures the library rather than the disk.
