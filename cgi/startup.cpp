@@ -57,6 +57,7 @@ const cgiRequestText cgiRequestTexts[cgiRequestTextCount] = {
 };
 
 // Points *s at the environment's value of name, or at the shared empty text.
+// The library's only environment lookup: start-up and the cookie reader.
 void cgiGetenv(char **s, const char *name) {
   char *value = getenv(name);
   *s = value ? value : CGI_EMPTY;
