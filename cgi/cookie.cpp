@@ -36,12 +36,11 @@ static cgiFieldResult cgiCookieCopy(const char *from, size_t length, char *resul
   return length == 0 ? cgiResultEmpty : cgiResultOk;
 }
 
-// The value of the first cookie called name in the request's Cookie header.
-cgiFieldResult cgiCookieValue(const char *name, char *result, int max) {
-  char *header;
-  cgiGetenv(&header, "HTTP_COOKIE");
-  const size_t nameLength = name ? strlen(name) : 0;
-  for (const char *pair = header; name && !cgiRestored && *pair;) {
+// Finds the first pair called name in a Cookie header and sets [*from, *to)
+// to its value, blanks and one pair of quotes taken off; 0 when none.
+static int cgiCookieFind(const char *header, const char *name, const char **from, const char **to) {
+  const size_t nameLength = strlen(name);
+  for (const char *pair = header; *pair;) {
     const char *end = pair + strcspn(pair, ";");
     const char *equals = static_cast<const char *>(memchr(pair, '=', end - pair));
     if (equals) {
@@ -49,14 +48,29 @@ cgiFieldResult cgiCookieValue(const char *name, char *result, int max) {
       cgiCookieTrim(&nameFrom, &nameTo);
       if (static_cast<size_t>(nameTo - nameFrom) == nameLength &&
           memcmp(nameFrom, name, nameLength) == 0) {
-        const char *from = equals + 1, *to = end;
-        cgiCookieTrim(&from, &to);
-        if (to - from >= 2 && *from == '"' && to[-1] == '"') from++, to--;
-        return cgiCookieCopy(from, static_cast<size_t>(to - from), result, max);
+        *from = equals + 1;
+        *to = end;
+        cgiCookieTrim(from, to);
+        if (*to - *from >= 2 && **from == '"' && (*to)[-1] == '"') {
+          (*from)++;
+          (*to)--;
+        }
+        return 1;
       }
     }
     pair = *end ? end + 1 : end;
   }
+  return 0;
+}
+
+// The value of the first cookie called name in the request's Cookie header;
+// a replayed request has none.
+cgiFieldResult cgiCookieValue(const char *name, char *result, int max) {
+  char *header;
+  const char *from, *to;
+  cgiGetenv(&header, "HTTP_COOKIE");
+  if (name && !cgiRestored && cgiCookieFind(header, name, &from, &to))
+    return cgiCookieCopy(from, static_cast<size_t>(to - from), result, max);
   if (max > 0) result[0] = '\0';
   return cgiResultAbsent;
 }
@@ -71,7 +85,10 @@ static int cgiCookieOctet(unsigned char c) {
 static int cgiIsCookieValue(const char *value) {
   if (!value) return 0;
   size_t length = strlen(value);
-  if (length >= 2 && value[0] == '"' && value[length - 1] == '"') value++, length -= 2;
+  if (length >= 2 && value[0] == '"' && value[length - 1] == '"') {
+    value++;
+    length -= 2;
+  }
   for (size_t i = 0; i < length; i++)
     if (!cgiCookieOctet(static_cast<unsigned char>(value[i]))) return 0;
   return 1;

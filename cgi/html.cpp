@@ -6,26 +6,10 @@
 
 extern "C" {
 
-// The bytes that are written as character references.
+// The bytes that are written as character references, and those references.
 static const char cgiHtmlSpecial[] = "&<>\"'\r";
-
-// The character reference that stands for the special byte c.
-static const char *cgiHtmlReference(char c) {
-  switch (c) {
-    case '&':
-      return "&amp;";
-    case '<':
-      return "&lt;";
-    case '>':
-      return "&gt;";
-    case '"':
-      return "&quot;";
-    case '\'':
-      return "&#39;";
-    default:
-      return "&#13;";
-  }
-}
+static const char *const cgiHtmlReferences[] = {"&amp;",  "&lt;",  "&gt;",
+                                                "&quot;", "&#39;", "&#13;"};
 
 // Writes text with its special bytes as references; runs of other bytes are
 // found with strcspn and written in bulk.
@@ -36,7 +20,8 @@ static void cgiHtmlEscape(const char *text) {
     fwrite(text, 1, run, cgiOut);
     text += run;
     if (*text == '\0') return;
-    fputs(cgiHtmlReference(*text++), cgiOut);
+    fputs(cgiHtmlReferences[strchr(cgiHtmlSpecial, *text) - cgiHtmlSpecial], cgiOut);
+    text++;
   }
 }
 
