@@ -37,12 +37,20 @@ void *cgiMallocLarge(size_t size) {
   return block;
 }
 
+// The room for a body of length bytes: a body of half a huge page or more
+// gets whole huge pages, so that reading it costs a page fault per 2 MiB
+// instead of one per 4 KiB, for at most a huge page more of memory.
+static size_t cgiBodyRoom(size_t length) {
+  if (length < CGI_HUGE_PAGE / 2) return length;
+  return (length + CGI_HUGE_PAGE - 1) & ~static_cast<size_t>(CGI_HUGE_PAGE - 1);
+}
+
 // Reads exactly cgiContentLength bytes of body from cgiIn and decodes them.
 cgiParseResult cgiParsePostFormInput(void) {
   if (cgiContentLength == 0) return cgiParseOk;
   if (cgiContentLength < 0) return cgiParseNoMemory;
   size_t length = static_cast<size_t>(cgiContentLength);
-  char *input = static_cast<char *>(cgiMalloc(length));
+  char *input = static_cast<char *>(cgiMalloc(cgiBodyRoom(length)));
   if (!input) return cgiParseNoMemory;
   cgiParseResult result = cgiParseShortRead;
   if (fread(input, 1, length, cgiIn) == length) result = cgiParseFormInput(input, cgiContentLength);
