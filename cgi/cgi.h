@@ -85,11 +85,14 @@ cgiFieldResult cgiFormString(const char *name, char *result, int max);
 cgiFieldResult cgiFormStringNoNewlines(const char *name, char *result, int max);
 
 /* Stores in *length the buffer size that takes the field's first value whole
- * (its raw length plus one): cgiResultOk; or 1 and cgiResultAbsent. */
+ * (its raw length plus one, at most INT_MAX): cgiResultOk; or 1 and
+ * cgiResultAbsent. */
 cgiFieldResult cgiFormStringSpaceNeeded(const char *name, int *length);
 
 /* Stores in *ptrToStringArray a new null-terminated array holding a copy of
- * every value of the field, in form order, line breaks normalised.  Gives
+ * every value of the field, in form order, line breaks normalised (a value
+ * of INT_MAX bytes or more is cut to INT_MAX - 1, as a buffer of size INT_MAX
+ * would take it).  Gives
  * cgiResultOk, cgiResultAbsent (the array holds only its null slot), or
  * cgiResultNoMemory (nothing allocated remains, *ptrToStringArray is null).
  * Release the array with cgiStringArrayFree. */

@@ -5,6 +5,7 @@
 // through its result, and AddressSanitizer (always on in this suite) checks
 // that it freed nothing twice and, through its leak checker, leaked nothing.
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sanitizer/common_interface_defs.h>
 #include <sanitizer/lsan_interface.h>
 #include <signal.h>
@@ -31,6 +32,7 @@ namespace {
 
 long allocations = 0;                    // cgiMalloc calls since the last reset
 long failAt = 0;                         // the call that fails; 0 for none
+size_t failedSize = 0;                   // the size the failed call asked for
 std::vector<void *> *callers = nullptr;  // where the calls came from, when set
 
 int mainCalls = 0;
@@ -40,7 +42,9 @@ int mainCalls = 0;
 // The library's allocator in this build: counts the calls and fails one.
 extern "C" void *cgiMalloc(size_t size) {
   if (callers) callers->push_back(__builtin_return_address(0));
-  return ++allocations == failAt ? nullptr : malloc(size);
+  if (++allocations != failAt) return malloc(size);
+  failedSize = size;
+  return nullptr;
 }
 
 // The application run by the driver: it only notes that it ran.
@@ -197,6 +201,22 @@ TEST(Faults, StringMultiple) {
              cgiStringArrayFree(array);
            },
            false});
+}
+
+// The copy of a value of INT_MAX bytes (a replay can make one) asks for a
+// block of INT_MAX bytes, the largest an int size can give; it is made to
+// fail, so that the copy costs no 2 GiB.
+TEST(Faults, StringMultipleOfAValueOfIntMaxBytes) {
+  HugeText huge;
+  cgiFormEntry e{const_cast<char *>("big"), huge.text(), nullptr};
+  cgiFormEntryFirst = &e;
+  char **array;
+  allocations = 0;
+  failAt = 2;  // the array first, then the copy
+  EXPECT_EQ(cgiFormStringMultiple("big", &array), cgiResultNoMemory);
+  failAt = 0;
+  EXPECT_EQ(failedSize, static_cast<size_t>(INT_MAX));
+  cgiFormEntryFirst = nullptr;
 }
 
 // A directory of its own for the files of one test, removed with them.
