@@ -199,7 +199,11 @@ cgiHeaderResult cgiHeaderField(const char *name, const char *value);
 cgiEnvResult cgiWriteEnvironment(const char *path);
 
 /* Discards the current request state and loads the file at path in its
- * place.  Gives cgiEnvOk, cgiEnvFileError or cgiEnvNoMemory. */
+ * place.  Gives cgiEnvOk, cgiEnvFileError or cgiEnvNoMemory.  Nothing is
+ * installed unless the whole file reads: a file cut inside a record fails.
+ * A file cut exactly between two entries cannot be told from a complete
+ * capture of the entries before the cut (the format has no count and no end
+ * marker), and replays as one. */
 cgiEnvResult cgiReadEnvironment(const char *path);
 
 /* ---- Shell ---------------------------------------------------------------- */
