@@ -13,11 +13,12 @@
 
 extern "C" {
 
-// The size of the first shared block, and the piece size from which an
-// entry gets a block of its own (a quarter of the first, so that a shared
-// block always takes a piece and wastes little at its end).
-#define CGI_ENTRY_FIRST_BLOCK (64 * 1024)
-#define CGI_ENTRY_ALONE (CGI_ENTRY_FIRST_BLOCK / 4)
+// The size of the first shared block; the size from which shared blocks are
+// made of whole huge pages; the piece size from which an entry gets a block
+// of its own.
+#define CGI_ENTRY_FIRST_BLOCK (4 * 1024)
+#define CGI_ENTRY_SMALL_BLOCKS (64 * 1024)
+#define CGI_ENTRY_ALONE (16 * 1024)
 
 // The largest shared block; beyond it the blocks stop doubling, so that no
 // single request for memory is much larger than what the form needs.
@@ -52,25 +53,28 @@ static cgiEntryBlock *cgiEntryBlockNew(size_t size) {
   return b;
 }
 
-// The size of the next shared block: 64 KiB first, so that a small request
-// touches little memory; then as much as all shared blocks so far (at least
-// a huge page, at most CGI_ENTRY_BLOCK_MAX), in whole huge pages, so that
-// each 2 MiB costs one page fault.
-static size_t cgiEntrySharedSize(void) {
-  if (cgiEntrySharedTotal == 0) return CGI_ENTRY_FIRST_BLOCK - sizeof(cgiEntryBlock);
-  size_t size = cgiEntrySharedTotal;
-  if (size < CGI_HUGE_PAGE) size = CGI_HUGE_PAGE;
-  if (size > CGI_ENTRY_BLOCK_MAX) size = CGI_ENTRY_BLOCK_MAX;
-  size = (size + CGI_HUGE_PAGE - 1) & ~static_cast<size_t>(CGI_HUGE_PAGE - 1);
-  return size - sizeof(cgiEntryBlock);
+// The room of the next shared block, for a piece of size bytes: as much as
+// all shared blocks so far, at least 4 KiB, so that a small request touches
+// little memory; from 64 KiB on in whole huge pages (at most
+// CGI_ENTRY_BLOCK_MAX), so that each 2 MiB costs one page fault.
+static size_t cgiEntrySharedRoom(size_t size) {
+  size_t block =
+      cgiEntrySharedTotal > CGI_ENTRY_FIRST_BLOCK ? cgiEntrySharedTotal : CGI_ENTRY_FIRST_BLOCK;
+  if (block < sizeof(cgiEntryBlock) + size) block = sizeof(cgiEntryBlock) + size;
+  if (block >= CGI_ENTRY_SMALL_BLOCKS) {
+    if (block > CGI_ENTRY_BLOCK_MAX) block = CGI_ENTRY_BLOCK_MAX;
+    block = (block + CGI_HUGE_PAGE - 1) & ~static_cast<size_t>(CGI_HUGE_PAGE - 1);
+  }
+  return block - sizeof(cgiEntryBlock);
 }
 
-// Carves size bytes (a multiple of the entry alignment) from the shared
-// block, allocating a new one when it has not that much left.
+// Carves size bytes (a multiple of the entry alignment, below
+// CGI_ENTRY_ALONE) from the shared block, allocating a new one when it has
+// not that much left.
 static void *cgiEntryCarve(size_t size) {
   cgiEntryBlock *b = cgiEntryShared;
   if (!b || b->size - b->used < size) {
-    b = cgiEntryBlockNew(cgiEntrySharedSize());
+    b = cgiEntryBlockNew(cgiEntrySharedRoom(size));
     if (!b) return nullptr;
     cgiEntryShared = b;
     cgiEntrySharedTotal += sizeof(cgiEntryBlock) + b->size;
