@@ -166,52 +166,71 @@ static int cgiReaderInt(cgiReader *r, int *i) {
   return 1;
 }
 
-// Reads length bytes into a new NUL-terminated buffer stored in *s.  The
-// buffer holds capacity bytes at first and grows only as bytes arrive, so a
-// length that the stream cannot back is never allocated whole.
-static cgiEnvResult cgiReadBytes(FILE *in, char **s, size_t length, size_t capacity) {
-  char *buffer = static_cast<char *>(cgiMalloc(capacity + 1));
-  if (!buffer) return cgiEnvNoMemory;
+// A buffer that records are read into, grown as their bytes arrive and
+// reused from record to record.
+typedef struct {
+  char *bytes;
+  size_t room;  // the bytes it takes besides a terminating NUL
+} cgiScratch;
+
+// Makes room for room bytes and a NUL in s, keeping its first kept bytes.
+static int cgiScratchRoom(cgiScratch *s, size_t room, size_t kept) {
+  if (s->bytes && s->room >= room) return 1;
+  char *larger = static_cast<char *>(cgiMalloc(room + 1));
+  if (!larger) return 0;
+  if (kept) memcpy(larger, s->bytes, kept);
+  free(s->bytes);
+  s->bytes = larger;
+  s->room = room;
+  return 1;
+}
+
+// Reads length bytes into s and terminates them.  Before any arrive, s is
+// given room for first bytes (unless it has more); the room then doubles
+// only as bytes arrive, so a length that the stream cannot back is never
+// allocated whole.
+static cgiEnvResult cgiReadBytes(FILE *in, cgiScratch *s, size_t length, size_t first) {
+  if (!cgiScratchRoom(s, first, 0)) return cgiEnvNoMemory;
   size_t got = 0;
   while (got < length) {
-    if (got == capacity) {
-      capacity = length - capacity > capacity ? 2 * capacity : length;
-      char *larger = static_cast<char *>(cgiMalloc(capacity + 1));
-      if (!larger) {
-        free(buffer);
-        return cgiEnvNoMemory;
-      }
-      memcpy(larger, buffer, got);
-      free(buffer);
-      buffer = larger;
-    }
-    size_t want = capacity - got;
-    size_t n = fread(buffer + got, 1, want, in);
+    if (got == s->room && !cgiScratchRoom(s, length - got > got ? 2 * got : length, got))
+      return cgiEnvNoMemory;
+    size_t want = (s->room < length ? s->room : length) - got;
+    size_t n = fread(s->bytes + got, 1, want, in);
     got += n;
-    if (n < want) {
-      free(buffer);
-      return cgiEnvFileError;
-    }
+    if (n < want) return cgiEnvFileError;
   }
-  buffer[length] = '\0';
-  *s = buffer;
+  s->bytes[length] = '\0';
   return cgiEnvOk;
 }
 
-// Reads one string record into a new buffer stored in *s (left alone on
-// failure).  A negative length fails before any byte of the string is read;
-// one that runs past the end of a regular file fails before anything is
-// allocated.  Gives cgiEnvOk, cgiEnvFileError or cgiEnvNoMemory.
-static cgiEnvResult cgiReadText(cgiReader *r, char **s) {
+// Reads one string record into s and its length into *length.  A negative
+// length fails before any byte of the string is read; one that runs past the
+// end of a regular file fails before anything is allocated.  Gives cgiEnvOk,
+// cgiEnvFileError or cgiEnvNoMemory.
+static cgiEnvResult cgiReadRecord(cgiReader *r, cgiScratch *s, size_t *length) {
   int n;
   if (!cgiReaderInt(r, &n) || n < 0) return cgiEnvFileError;
-  size_t length = static_cast<size_t>(n);
+  *length = static_cast<size_t>(n);
   if (r->left >= 0) {
     if (n > r->left) return cgiEnvFileError;
     r->left -= n;
   }
-  size_t capacity = r->left >= 0 || length < CGI_READ_CHUNK ? length : CGI_READ_CHUNK;
-  return cgiReadBytes(r->in, s, length, capacity);
+  size_t first = r->left >= 0 || *length < CGI_READ_CHUNK ? *length : CGI_READ_CHUNK;
+  return cgiReadBytes(r->in, s, *length, first);
+}
+
+// Reads one string record into a new buffer stored in *s (left alone on
+// failure).
+static cgiEnvResult cgiReadText(cgiReader *r, char **s) {
+  cgiScratch text = {nullptr, 0};
+  size_t length;
+  cgiEnvResult result = cgiReadRecord(r, &text, &length);
+  if (result == cgiEnvOk)
+    *s = text.bytes;
+  else
+    free(text.bytes);
+  return result;
 }
 
 // Reads one string record into a new buffer stored in *s; 1 on success, 0
@@ -228,31 +247,38 @@ typedef struct {
   cgiFormEntry *first;
 } cgiCapture;
 
-// Releases everything read into c.
-static void cgiCaptureFree(cgiCapture *c) {
-  for (char *t : c->texts) free(t);
-  cgiFreeEntries(c->first);
-}
-
-// Reads name and value pairs into the list at *first until the file ends
-// cleanly where a name record would begin.  Any other failure, a record cut
-// short included, fails the whole list.
+// Reads name and value pairs, each into a new entry appended to the list at
+// *first, until the file ends cleanly where a name record would begin.  Any
+// other failure, a record cut short included, fails the whole list.  The two
+// records go to buffers reused from entry to entry; the entry is made once
+// both lengths are known, as the decoder makes its entries.
 static cgiEnvResult cgiReadEntries(cgiReader *r, cgiFormEntry **first) {
-  cgiFormEntry **tail = first;
-  for (;;) {
+  cgiScratch name = {nullptr, 0}, value = {nullptr, 0};
+  cgiEnvResult result = cgiEnvOk;
+  for (cgiFormEntry **tail = first;;) {
     int c = getc(r->in);
-    if (c == EOF) return ferror(r->in) ? cgiEnvFileError : cgiEnvOk;
+    if (c == EOF) {
+      if (ferror(r->in)) result = cgiEnvFileError;
+      break;
+    }
     ungetc(c, r->in);
-    cgiFormEntry *e = static_cast<cgiFormEntry *>(cgiMalloc(sizeof(cgiFormEntry)));
-    if (!e) return cgiEnvNoMemory;
-    e->name = e->value = nullptr;
-    e->next = nullptr;
-    *tail = e;  // linked at once, so that a failure below releases it with the list
+    size_t nameLength, valueLength;
+    result = cgiReadRecord(r, &name, &nameLength);
+    if (result == cgiEnvOk) result = cgiReadRecord(r, &value, &valueLength);
+    if (result != cgiEnvOk) break;
+    cgiFormEntry *e = cgiFormEntryNew(nameLength, valueLength);
+    if (!e) {
+      result = cgiEnvNoMemory;
+      break;
+    }
+    memcpy(e->name, name.bytes, nameLength + 1);
+    memcpy(e->value, value.bytes, valueLength + 1);
+    *tail = e;
     tail = &e->next;
-    cgiEnvResult result = cgiReadText(r, &e->name);
-    if (result == cgiEnvOk) result = cgiReadText(r, &e->value);
-    if (result != cgiEnvOk) return result;
   }
+  free(name.bytes);
+  free(value.bytes);
+  return result;
 }
 
 // Reads records 1 to 19 and the entries into c.
@@ -278,7 +304,8 @@ cgiEnvResult cgiReadEnvironment(const char *path) {
   cgiEnvResult result = cgiReadCapture(&r, &c);
   fclose(in);
   if (result != cgiEnvOk) {
-    cgiCaptureFree(&c);
+    for (char *t : c.texts) free(t);
+    cgiFreeResources();  // the entries read so far
     return result;
   }
   for (int i = 0; i < cgiRequestTextCount; i++) *cgiRequestTexts[i].variable = c.texts[i];

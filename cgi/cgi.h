@@ -85,11 +85,14 @@ cgiFieldResult cgiFormString(const char *name, char *result, int max);
 cgiFieldResult cgiFormStringNoNewlines(const char *name, char *result, int max);
 
 /* Stores in *length the buffer size that takes the field's first value whole
- * (its raw length plus one): cgiResultOk; or 1 and cgiResultAbsent. */
+ * (its raw length plus one, at most INT_MAX): cgiResultOk; or 1 and
+ * cgiResultAbsent. */
 cgiFieldResult cgiFormStringSpaceNeeded(const char *name, int *length);
 
 /* Stores in *ptrToStringArray a new null-terminated array holding a copy of
- * every value of the field, in form order, line breaks normalised.  Gives
+ * every value of the field, in form order, line breaks normalised (a value
+ * of INT_MAX bytes or more is cut to INT_MAX - 1, as a buffer of size INT_MAX
+ * would take it).  Gives
  * cgiResultOk, cgiResultAbsent (the array holds only its null slot), or
  * cgiResultNoMemory (nothing allocated remains, *ptrToStringArray is null).
  * Release the array with cgiStringArrayFree. */
@@ -296,27 +299,39 @@ void cgiHtmlWriteAttribute(const char *text);
 cgiEnvResult cgiWriteEnvironment(const char *path);
 
 /* Discards the current request state and loads the file at path in its
- * place.  Gives cgiEnvOk, cgiEnvFileError or cgiEnvNoMemory. */
+ * place.  Gives cgiEnvOk, cgiEnvFileError or cgiEnvNoMemory.  Nothing is
+ * installed unless the whole file reads: a file cut inside a record fails.
+ * A file cut exactly between two entries cannot be told from a complete
+ * capture of the entries before the cut (the format has no count and no end
+ * marker), and replays as one. */
 cgiEnvResult cgiReadEnvironment(const char *path);
 
 /* ---- Shell ---------------------------------------------------------------- */
 
 /* Runs command through the system shell (system()) after putting a backslash
- * in front of each ; | & ` ( ) < > \ and newline, and in front of each $ that
- * opens "${" or "$[".  No byte of the line can then end the command, start a
- * second one, substitute a command's output or redirect input or output: the
- * shell runs one simple command.  Quotes, blanks, $name and glob characters
- * keep their meaning.
+ * in front of each ; | & ` ( ) < > \ # and newline, and in front of each $
+ * that opens "${" or "$[".  No byte of the line can then end the command,
+ * start a second one, substitute a command's output, redirect input or
+ * output, or start a comment (inside which a newline would end the command):
+ * the shell runs one simple command.  Quotes, blanks, $name and glob
+ * characters keep their meaning.
+ * The shell runs with LC_ALL=C in its environment, so that it reads every
+ * byte as a character of its own: in a locale such as GBK, BIG5 or SHIFT_JIS
+ * a shell that reads multibyte characters would otherwise take a data byte
+ * and the backslash after it for one character and leave the next byte bare.
+ * The command inherits LC_ALL=C; afterwards the caller's LC_ALL is as it was
+ * (the same value, or unset).
  * It cannot make an arbitrary command line safe.  Data placed where the
  * command name goes runs whatever it names; data can still add arguments and
- * options (through blanks, quotes or globs), read variables ($HTTP_COOKIE),
- * comment out the rest of the line (#) or make the shell fail; and a program
- * that runs its arguments as code (find -exec, awk, sh -c, env) still runs
- * them.  Pass request data only as checked arguments, never as command words,
- * and prefer running programs without a shell.
+ * options (through blanks, quotes or globs), read variables ($HTTP_COOKIE) or
+ * make the shell fail; and a program that runs its arguments as code (find
+ * -exec, awk, sh -c, env) still runs them.  Pass request data only as checked
+ * arguments, never as command words, and prefer running programs without a
+ * shell.
  * The caller's own text is escaped too: backslashes are doubled, special bytes
  * inside quotes keep a visible backslash ("a;b" reaches the command as a\;b),
- * and a newline outside single quotes joins the words around it.
+ * a # is never a comment, and a newline outside single quotes joins the words
+ * around it.
  * Gives what system() returns, or -1 without starting a shell when memory
  * runs out; a null command asks, as system(NULL) does, whether a shell exists.
  * Flush cgiOut first if the command writes to standard output. */

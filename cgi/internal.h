@@ -9,7 +9,8 @@
 
 extern "C" {
 
-// One decoded form field; the list owns both texts and the record.
+// One decoded form field.  The record and its two texts are one piece of a
+// block that teardown releases (see cgiFormEntryNew).
 typedef struct cgiFormEntry {
   char *name;
   char *value;
@@ -38,7 +39,6 @@ extern int cgiHexValue[256];
 // startup.cpp
 void cgiGetenv(char **s, const char *name);
 int cgiStrEqNc(const char *s1, const char *s2);
-void cgiFreeEntries(cgiFormEntry *first);
 void cgiFreeResources(void);
 int cgiRequestRun(FILE *in, FILE *out, int *status);
 
@@ -48,7 +48,16 @@ void *cgiMallocLarge(size_t size);
 cgiParseResult cgiParsePostFormInput(void);
 cgiParseResult cgiParseGetFormInput(void);
 cgiParseResult cgiParseFormInput(const char *data, int length);
-cgiParseResult cgiUnescapeChars(char **s, const char *cp, int len);
+void cgiUnescapeChars(char *out, const char *cp, size_t len);
+
+// entries.cpp
+// Creates an unlinked entry whose name and value have room for nameRoom and
+// valueRoom bytes plus a NUL each (both start as the empty text); null when
+// memory runs out.  The caller fills the texts and links the entry; the
+// entry's memory is released by teardown (cgiFreeResources) whether or not it
+// was ever linked, and never by anything else.
+cgiFormEntry *cgiFormEntryNew(size_t nameRoom, size_t valueRoom);
+void cgiFormEntriesRelease(void);
 
 // lookup.cpp
 cgiFormEntry *cgiFormEntryFindFirst(const char *name);

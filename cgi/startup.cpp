@@ -77,21 +77,11 @@ int cgiStrEqNc(const char *s1, const char *s2) {
   }
 }
 
-// Releases every entry of the list that starts at e, with its texts.
-void cgiFreeEntries(cgiFormEntry *e) {
-  while (e) {
-    cgiFormEntry *next = e->next;
-    free(e->name);
-    free(e->value);
-    free(e);
-    e = next;
-  }
-}
-
-// Releases the form entries and, after a replay, the replayed request texts.
+// Releases the form entries (every block they were carved from, whether
+// linked or not) and, after a replay, the replayed request texts.
 void cgiFreeResources(void) {
-  cgiFreeEntries(cgiFormEntryFirst);
   cgiFormEntryFirst = nullptr;
+  cgiFormEntriesRelease();
   if (cgiRestored) {
     for (const cgiRequestText &t : cgiRequestTexts) {
       free(*t.variable);

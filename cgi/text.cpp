@@ -1,9 +1,16 @@
 // text.cpp: form fields as text, with line breaks normalised.
+#include <limits.h>
 #include <string.h>
 
 #include "internal.h"
 
 extern "C" {
+
+// The buffer size that takes a text of length bytes whole (length plus one
+// for the NUL), saturated at INT_MAX.
+static int cgiSizeFor(size_t length) {
+  return length >= INT_MAX ? INT_MAX : static_cast<int>(length) + 1;
+}
 
 // Stores the LFs that settle a run of line breaks; 0 when one found no room.
 static int cgiStoreBreaks(char *result, int room, int *stored, int breaks) {
@@ -67,32 +74,34 @@ cgiFieldResult cgiFormStringNoNewlines(const char *name, char *result, int max) 
   return cgiFormStringMode(name, result, max, 0);
 }
 
-// The buffer size that takes the field's first value whole.
+// The buffer size that takes the field's first value whole, saturated at
+// INT_MAX.
 cgiFieldResult cgiFormStringSpaceNeeded(const char *name, int *length) {
   const cgiFormEntry *e = cgiFormEntryFindFirst(name);
   if (!e) {
     *length = 1;
     return cgiResultAbsent;
   }
-  *length = static_cast<int>(strlen(e->value)) + 1;
+  *length = cgiSizeFor(strlen(e->value));
   return cgiResultOk;
 }
 
-// Every value of the field, copied into a new null-terminated array.
+// Every value of the field, copied into a new null-terminated array; a value
+// too long for an int size is cut to INT_MAX - 1 bytes.
 cgiFieldResult cgiFormStringMultiple(const char *name, char ***ptrToStringArray) {
-  int total = 0;
+  size_t total = 0;
   for (const cgiFormEntry *e = cgiFormEntryFindFirst(name); e; e = cgiFormEntryFindNext()) total++;
-  char **array = static_cast<char **>(cgiMalloc(sizeof(char *) * (static_cast<size_t>(total) + 1)));
+  char **array = static_cast<char **>(cgiMalloc(sizeof(char *) * (total + 1)));
   *ptrToStringArray = nullptr;
   if (!array) return cgiResultNoMemory;
-  for (int i = 0; i <= total; i++) array[i] = nullptr;
+  for (size_t i = 0; i <= total; i++) array[i] = nullptr;
   const cgiFormEntry *e = cgiFormEntryFindFirst(name);
   if (!e) {
     *ptrToStringArray = array;
     return cgiResultAbsent;
   }
-  for (int i = 0; e; i++, e = cgiFormEntryFindNext()) {
-    int size = static_cast<int>(strlen(e->value)) + 1;
+  for (size_t i = 0; e; i++, e = cgiFormEntryFindNext()) {
+    int size = cgiSizeFor(strlen(e->value));
     array[i] = static_cast<char *>(cgiMalloc(static_cast<size_t>(size)));
     if (!array[i]) {
       cgiStringArrayFree(array);

@@ -79,6 +79,9 @@ TEST(Decode, RawNulByteInBodyIsOrdinary) {
 TEST(Decode, OnlyTheAnnouncedLengthIsRead) {
   Env env = post("a=1");
   EXPECT_EQ(decodedBy(env, "a=1&b=2"), (Entries{{"a", "1"}}));
+  // A body of 1.5 MiB is read into whole huge pages.
+  const std::string value(3 << 19, 'v');
+  EXPECT_EQ(decodedBy(post("x=" + value), "x=" + value + "&b=2"), (Entries{{"x", value}}));
 }
 
 // Requests that cgiMain must see with the given entries and content length.
@@ -212,6 +215,7 @@ TEST(Driver, UndecodableBodyEndsWithoutCallingTheApplication) {
 
 TEST(Driver, FreeResourcesTwiceReleasesNothingTwice) {
   setForm("a=1&b=2");
+  ASSERT_NE(cgiFormEntryNew(3, 5), nullptr);  // never linked, released all the same
   cgiFreeResources();
   EXPECT_EQ(cgiFormEntryFirst, nullptr);
   cgiFreeResources();

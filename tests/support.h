@@ -34,6 +34,18 @@ Outcome runRequest(const Env &env, const std::string &body = "");
 void captureOut();
 std::string outText();
 
+// A text of INT_MAX bytes "v" and its NUL, read-only, made of two 2 MiB
+// pieces of memory mapped over and over, so that it costs 4 MiB.
+class HugeText {
+ public:
+  HugeText();
+  ~HugeText();
+  char *text() const { return base; }
+
+ private:
+  char *base;
+};
+
 // In the library suite, the cgiMain that the driver calls runs this.
 extern std::function<int()> testMain;
 

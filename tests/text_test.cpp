@@ -1,5 +1,6 @@
 // text_test.cpp: text field accessors and the normalising copy.
 #include <gtest/gtest.h>
+#include <limits.h>
 
 #include "support.h"
 
@@ -47,6 +48,17 @@ TEST(Text, NormalisingCopy) {
     EXPECT_EQ(std::string(buffer.c_str()), c.expected) << c.label;
     EXPECT_EQ(buffer.substr(static_cast<size_t>(c.max)), "####") << c.label << ": overrun";
   }
+}
+
+// A value of INT_MAX bytes (a replay can make one): its size saturates.
+TEST(Text, SpaceNeededSaturates) {
+  HugeText huge;
+  cgiFormEntry e{const_cast<char *>("big"), huge.text(), nullptr};
+  cgiFormEntryFirst = &e;
+  int length = 0;
+  EXPECT_EQ(cgiFormStringSpaceNeeded("big", &length), cgiResultOk);
+  EXPECT_EQ(length, INT_MAX);
+  cgiFormEntryFirst = nullptr;
 }
 
 TEST(Text, SizeBelowOneWritesNothing) {

@@ -5,6 +5,7 @@
 // through its result, and AddressSanitizer (always on in this suite) checks
 // that it freed nothing twice and, through its leak checker, leaked nothing.
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sanitizer/common_interface_defs.h>
 #include <sanitizer/lsan_interface.h>
 #include <signal.h>
@@ -31,6 +32,7 @@ namespace {
 
 long allocations = 0;                    // cgiMalloc calls since the last reset
 long failAt = 0;                         // the call that fails; 0 for none
+size_t failedSize = 0;                   // the size the failed call asked for
 std::vector<void *> *callers = nullptr;  // where the calls came from, when set
 
 int mainCalls = 0;
@@ -40,7 +42,9 @@ int mainCalls = 0;
 // The library's allocator in this build: counts the calls and fails one.
 extern "C" void *cgiMalloc(size_t size) {
   if (callers) callers->push_back(__builtin_return_address(0));
-  return ++allocations == failAt ? nullptr : malloc(size);
+  if (++allocations != failAt) return malloc(size);
+  failedSize = size;
+  return nullptr;
 }
 
 // The application run by the driver: it only notes that it ran.
@@ -120,14 +124,27 @@ TEST(Faults, LeakCheckerIsOn) {
 
 const char kForm[] = "name=Ada+L&idApp=%37&x=1&x=%0D%0A2&empty=&x=";
 
-Env getRequest() {
-  return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", kForm}};
+// The small form, then a value long enough for a block of its own and more
+// tiny fields than the first shared block takes: every kind of block.
+const std::string &largeForm() {
+  static std::string form = [] {
+    std::string f = std::string(kForm) + "&long=" + std::string(20000, 'v');
+    for (int i = 0; i < 3000; i++) f += "&f=" + std::to_string(i);
+    return f;
+  }();
+  return form;
 }
 
-Env postRequest() {
+const std::string kForms[] = {kForm, largeForm()};
+
+Env getRequest(const std::string &form = kForm) {
+  return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", form}};
+}
+
+Env postRequest(const std::string &form) {
   return {{"REQUEST_METHOD", "POST"},
           {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-          {"CONTENT_LENGTH", std::to_string(strlen(kForm))}};
+          {"CONTENT_LENGTH", std::to_string(form.size())}};
 }
 
 // A driver run: on failure no cgiMain, no output, status -1, empty list.
@@ -142,26 +159,31 @@ void checkDriver(const Env &env, const std::string &body, bool failing) {
 }
 
 TEST(Faults, DecodingThroughTheDriver) {
-  exhaust({"GET query string", [] {}, [](bool f) { checkDriver(getRequest(), "", f); }, false});
-  exhaust({"POST body", [] {}, [](bool f) { checkDriver(postRequest(), kForm, f); }, false});
+  for (const std::string &form : kForms) {
+    exhaust(
+        {"GET query string", [] {}, [&](bool f) { checkDriver(getRequest(form), "", f); }, false});
+    exhaust({"POST body", [] {}, [&](bool f) { checkDriver(postRequest(form), form, f); }, false});
+  }
 }
 
 TEST(Faults, SplitterKeepsTheEntriesBeforeTheFailure) {
-  setForm(kForm);
-  const Entries all = entries();
-  exhaust({"cgiParseFormInput",
-           [] {
-             cgiFreeResources();
-             cgiSetupConstants();
-           },
-           [&](bool failing) {
-             cgiParseResult r = cgiParseFormInput(kForm, static_cast<int>(strlen(kForm)));
-             EXPECT_EQ(r, failing ? cgiParseNoMemory : cgiParseOk);
-             Entries now = entries();
-             EXPECT_TRUE(now.size() < all.size() || !failing);
-             EXPECT_TRUE(std::equal(now.begin(), now.end(), all.begin()));
-           },
-           false});
+  for (const std::string &form : kForms) {
+    setForm(form);
+    const Entries all = entries();
+    exhaust({"cgiParseFormInput",
+             [] {
+               cgiFreeResources();
+               cgiSetupConstants();
+             },
+             [&](bool failing) {
+               cgiParseResult r = cgiParseFormInput(form.data(), static_cast<int>(form.size()));
+               EXPECT_EQ(r, failing ? cgiParseNoMemory : cgiParseOk);
+               Entries now = entries();
+               EXPECT_TRUE(now.size() < all.size() || !failing);
+               EXPECT_TRUE(std::equal(now.begin(), now.end(), all.begin()));
+             },
+             false});
+  }
 }
 
 TEST(Faults, StringMultiple) {
@@ -179,6 +201,22 @@ TEST(Faults, StringMultiple) {
              cgiStringArrayFree(array);
            },
            false});
+}
+
+// The copy of a value of INT_MAX bytes (a replay can make one) asks for a
+// block of INT_MAX bytes, the largest an int size can give; it is made to
+// fail, so that the copy costs no 2 GiB.
+TEST(Faults, StringMultipleOfAValueOfIntMaxBytes) {
+  HugeText huge;
+  cgiFormEntry e{const_cast<char *>("big"), huge.text(), nullptr};
+  cgiFormEntryFirst = &e;
+  char **array;
+  allocations = 0;
+  failAt = 2;  // the array first, then the copy
+  EXPECT_EQ(cgiFormStringMultiple("big", &array), cgiResultNoMemory);
+  failAt = 0;
+  EXPECT_EQ(failedSize, static_cast<size_t>(INT_MAX));
+  cgiFormEntryFirst = nullptr;
 }
 
 // A directory of its own for the files of one test, removed with them.
@@ -262,16 +300,19 @@ TEST(Faults, ReplayFromAFile) {
   TempDir dir;
   const std::string earlier = dir.path + "/earlier", path = dir.path + "/request";
   makeCapture({{"SERVER_NAME", "earlier.example"}}, "old=1", earlier);
-  Env env = getRequest();
-  env["HTTP_USER_AGENT"] = "agent";
-  makeCapture(env, kForm, path);
-  setForm(kForm);
-  const Entries expected = entries();
-  exhaust({"cgiReadEnvironment",
-           // Each replay starts from an earlier replay, whose texts it releases.
-           [&] { ASSERT_EQ(cgiReadEnvironment(earlier.c_str()), cgiEnvOk); },
-           [&](bool failing) { checkReplay(cgiReadEnvironment(path.c_str()), failing, expected); },
-           false});
+  for (const std::string &form : kForms) {
+    Env env = getRequest(form);
+    env["HTTP_USER_AGENT"] = "agent";
+    makeCapture(env, form, path);
+    setForm(form);
+    const Entries expected = entries();
+    exhaust(
+        {"cgiReadEnvironment",
+         // Each replay starts from an earlier replay, whose texts it releases.
+         [&] { ASSERT_EQ(cgiReadEnvironment(earlier.c_str()), cgiEnvOk); },
+         [&](bool failing) { checkReplay(cgiReadEnvironment(path.c_str()), failing, expected); },
+         false});
+  }
 }
 
 TEST(Faults, ReplayOfALongValueFromAPipe) {
