@@ -53,6 +53,7 @@ cgiParseResult cgiUnescapeChars(char **s, const char *cp, int len);
 // lookup.cpp
 cgiFormEntry *cgiFormEntryFindFirst(const char *name);
 cgiFormEntry *cgiFormEntryFindNext(void);
+void cgiLookupReset(void);
 
 // text.cpp
 cgiFieldResult cgiFormEntryString(const cgiFormEntry *e, char *result, int max, int newlines);
@@ -66,6 +67,7 @@ int cgiIsToken(const char *text);
 int cgiIsFieldValue(const char *text);
 
 // capture.cpp
+void cgiFillTempName(char *x);
 int cgiWriteInt(FILE *out, int i);
 int cgiWriteString(FILE *out, const char *s);
 int cgiReadInt(FILE *in, int *i);
@@ -73,6 +75,31 @@ int cgiReadString(FILE *in, char **s);
 
 // shell.cpp
 void cgiShellEscape(const char *command, char *copy);
+
+// decode.cpp: creates an unlinked entry whose name and value have room for
+// nameRoom and valueRoom bytes plus a NUL each (both start as the empty
+// text); null when memory runs out.
+cgiFormEntry *cgiFormEntryNew(size_t nameRoom, size_t valueRoom);
+
+// multipart.cpp
+extern size_t cgiMultipartChunk;
+void cgiMultipartFree(void);
+
+// upload.cpp: the upload records of one body, made while it is read and
+// installed only when all of it was read.
+typedef struct cgiUploadRecord {
+  cgiUpload upload;
+  const cgiFormEntry *entry;  // the form entry made for the same part
+  struct cgiUploadRecord *next;
+} cgiUploadRecord;
+extern int cgiUploadNamedTemp;
+cgiUploadRecord *cgiUploadRecordNew(const char *name, size_t nameLength, const char *fileName,
+                                    size_t fileNameLength, const char *type, size_t typeLength);
+cgiMultipartResult cgiUploadOpen(cgiUploadRecord *r, int *writer);
+void cgiUploadRecordsFree(cgiUploadRecord *first);
+void cgiUploadInstall(cgiUploadRecord *first);
+void cgiUploadFreeAll(void);
+const cgiUpload *cgiUploadOfEntry(const cgiFormEntry *e);
 
 // Blocks of at least this size are placed on huge-page boundaries.
 #define CGI_HUGE_PAGE (2 * 1024 * 1024)

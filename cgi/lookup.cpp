@@ -25,3 +25,37 @@ cgiFormEntry *cgiFormEntryFindNext(void) {
   return nullptr;
 }
 }
+
+extern "C" {
+
+static cgiFormEntry *cgiWalkPos = nullptr;
+
+// Stores the texts of the entry at the walk's position and its upload record,
+// and moves the walk on: 1, or 0 when the walk has ended.
+static int cgiFormFieldGive(const char **name, const char **value, const cgiUpload **upload) {
+  cgiFormEntry *e = cgiWalkPos;
+  if (!e) return 0;
+  cgiWalkPos = e->next;
+  if (name) *name = e->name;
+  if (value) *value = e->value;
+  if (upload) *upload = cgiUploadOfEntry(e);
+  return 1;
+}
+
+// Starts the walk over every entry at the head of the list.
+int cgiFormFieldFirst(const char **name, const char **value, const cgiUpload **upload) {
+  cgiWalkPos = cgiFormEntryFirst;
+  return cgiFormFieldGive(name, value, upload);
+}
+
+// Gives the entry after the one given last.
+int cgiFormFieldNext(const char **name, const char **value, const cgiUpload **upload) {
+  return cgiFormFieldGive(name, value, upload);
+}
+
+// Forgets both cursors, so that none refers to a released entry.
+void cgiLookupReset(void) {
+  cgiFindPos = nullptr;
+  cgiWalkPos = nullptr;
+}
+}

@@ -87,10 +87,13 @@ void cgiFreeEntries(cgiFormEntry *e) {
   }
 }
 
-// Releases the form entries and, after a replay, the replayed request texts.
+// Releases the form entries, the upload records with their files and, after
+// a replay, the replayed request texts; forgets every cursor.
 void cgiFreeResources(void) {
   cgiFreeEntries(cgiFormEntryFirst);
   cgiFormEntryFirst = nullptr;
+  cgiMultipartFree();
+  cgiLookupReset();
   if (cgiRestored) {
     for (const cgiRequestText &t : cgiRequestTexts) {
       free(*t.variable);
