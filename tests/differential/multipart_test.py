@@ -222,7 +222,9 @@ def check_curl(program, count, rng, files):
 def main():
     batch, program = sys.argv[1], sys.argv[2]
     count = int(sys.argv[3]) if len(sys.argv) > 3 else 200
-    rng = random.Random(int(sys.argv[4]) if len(sys.argv) > 4 else 17)
+    seed = int(sys.argv[4]) if len(sys.argv) > 4 else 17
+    rng = random.Random(seed)
+    random.seed(seed)  # the email package's boundaries come from the shared generator
     with tempfile.TemporaryDirectory(prefix="cgi-multipart-") as tmp:
         check_email_forms(batch, program, count, rng, tmp)
         if os.listdir(tmp):
