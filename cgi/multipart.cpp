@@ -182,9 +182,10 @@ typedef struct {
   size_t length, room;
 } cgiBytes;
 
-// Makes room for extra more bytes: 1, or 0 when memory runs out.
+// Makes room for extra more bytes (and makes the array, even for none): 1,
+// or 0 when memory runs out.
 static int cgiBytesReserve(cgiBytes *b, size_t extra) {
-  if (b->room - b->length >= extra) return 1;
+  if (b->data && b->room - b->length >= extra) return 1;
   size_t room = b->room ? b->room : 256;
   while (room - b->length < extra) room *= 2;
   char *data = static_cast<char *>(cgiMalloc(room));

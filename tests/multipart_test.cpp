@@ -140,6 +140,10 @@ std::vector<Case> cases() {
       {"empty file name and no content type",
        part("Content-Disposition: form-data; name=\"f\"; filename=\"\"\r\n", "") + close(),
        cgiMultipartOk, "f@[]=;"},
+      {"empty Content-Type before anything else",
+       part("Content-Type:\r\nContent-Disposition: form-data; name=f; filename=x\r\n", "1") +
+           close(),
+       cgiMultipartOk, "f@x[]=1;"},
       {"filename* alone makes a text part",
        part("Content-Disposition: form-data; name=\"t\"; filename*=UTF-8''x.txt\r\n", "v") +
            close(),
