@@ -185,11 +185,11 @@ int cgiFormFieldNext(const char **name, const char **value, const cgiUpload **up
  * close delimiter.  A body of the close delimiter alone has no parts.  Each
  * part is header lines, an empty line and the content.  Header names are
  * tokens in any letter case, followed at once by ":"; the value is trimmed
- * of blanks.  A header line holding a NUL or a CR, a folded line (one
- * starting with a blank), a line without ":" and a repeated
- * Content-Disposition or Content-Type are malformed; other header fields
- * are counted and ignored (Content-Transfer-Encoding too: content is taken
- * as it stands).  Every part needs "Content-Disposition: form-data" with a
+ * of blanks.  A header line holding a NUL, or a CR but the one before its
+ * LF, a folded line (one starting with a blank), a line without ":" and a
+ * repeated Content-Disposition or Content-Type are malformed; other header
+ * fields are counted and ignored (Content-Transfer-Encoding too: content is
+ * taken as it stands).  Every part needs "Content-Disposition: form-data" with a
  * name parameter; parameter names are in any letter case and values are
  * quoted strings or runs of bytes other than controls, blanks, ";", "\"" and
  * "\\".  In a quoted string a backslash escapes only "\"" and "\\"; any other
@@ -255,7 +255,8 @@ void cgiMultipartDefaults(cgiMultipartLimits *limits);
 cgiMultipartResult cgiMultipartRead(const cgiMultipartLimits *limits);
 
 /* One file part.  The record, its texts and its stream belong to the
- * library until the end of the request: do not modify, close or free them.
+ * library until the end of the request, when teardown closes every file and
+ * releases every record: do not modify, close or free them.
  * The file name is the last component of the filename parameter after any
  * "/" or "\\", with the control bytes (0 to 31 and 127) removed; "." and
  * ".." become "".  A file input left empty comes as a record with the file
