@@ -177,9 +177,9 @@ int cgiFormFieldNext(const char **name, const char **value, const cgiUpload **up
  *
  * The body: lines end in CR LF; the part headers may end theirs in LF alone.
  * A delimiter is CR LF, "--", the boundary, then nothing but an optional
- * "--" (the close delimiter), blanks (space, TAB) and the line end; a line
- * that goes on with anything else, or that holds only part of the boundary,
- * is content.  Bytes before the first delimiter (the preamble) and after the
+ * "--" (the close delimiter), blanks (space, TAB) and the line end (CR LF,
+ * or LF as in the headers that follow); a line that goes on with anything
+ * else, or that holds only part of the boundary, is content.  Bytes before the first delimiter (the preamble) and after the
  * close delimiter (the epilogue) are skipped; the body may begin with the
  * first delimiter without a CR LF in front, and may end right after the
  * close delimiter.  A body of the close delimiter alone has no parts.  Each
