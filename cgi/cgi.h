@@ -179,17 +179,18 @@ int cgiFormFieldNext(const char **name, const char **value, const cgiUpload **up
  * A delimiter is CR LF, "--", the boundary, then nothing but an optional
  * "--" (the close delimiter), blanks (space, TAB) and the line end (CR LF,
  * or LF as in the headers that follow); a line that goes on with anything
- * else, or that holds only part of the boundary, is content.  Bytes before the first delimiter (the preamble) and after the
- * close delimiter (the epilogue) are skipped; the body may begin with the
- * first delimiter without a CR LF in front, and may end right after the
- * close delimiter.  A body of the close delimiter alone has no parts.  Each
- * part is header lines, an empty line and the content.  Header names are
- * tokens in any letter case, followed at once by ":"; the value is trimmed
- * of blanks.  A header line holding a NUL, or a CR but the one before its
- * LF, a folded line (one starting with a blank), a line without ":" and a
- * repeated Content-Disposition or Content-Type are malformed; other header
- * fields are counted and ignored (Content-Transfer-Encoding too: content is
- * taken as it stands).  Every part needs "Content-Disposition: form-data" with a
+ * else, or that holds only part of the boundary, is content.  Bytes before
+ * the first delimiter (the preamble) and after the close delimiter (the
+ * epilogue) are skipped; the body may begin with the first delimiter
+ * without a CR LF in front, and may end right after the close delimiter.  A
+ * body of the close delimiter alone has no parts.  Each part is header
+ * lines, an empty line and the content.  Header names are tokens in any
+ * letter case, followed at once by ":"; the value is trimmed of blanks.  A
+ * header line holding a NUL, or a CR but the one before its LF, a folded
+ * line (one starting with a blank), a line without ":" and a repeated
+ * Content-Disposition or Content-Type are malformed; other header fields
+ * are counted and ignored (Content-Transfer-Encoding too: content is taken
+ * as it stands).  Every part needs "Content-Disposition: form-data" with a
  * name parameter; parameter names are in any letter case and values are
  * quoted strings or runs of bytes other than controls, blanks, ";", "\"" and
  * "\\".  In a quoted string a backslash escapes only "\"" and "\\"; any other
