@@ -1,11 +1,11 @@
 // multipart.cpp: multipart/form-data bodies, read in one pass through a
 // fixed buffer into form entries and upload records.
 //
-// The buffer holds the bytes read but not yet consumed.  Content is scanned
-// for CR bytes; at each one the delimiter ("\r\n--" and the boundary) is
-// compared, and what follows it decided (close mark, blanks, line end).  A
-// candidate cut by the end of the buffer is kept and the buffer refilled, so
-// every byte is looked at a bounded number of times whatever the body holds.
+// The buffer holds the bytes read but not yet consumed.  Content is searched
+// for the delimiter ("\r\n--" and the boundary), and what follows each one
+// found decided (close mark, blanks, line end).  A delimiter cut by the end
+// of the buffer is kept and the buffer refilled, so every byte is looked at
+// a bounded number of times whatever the body holds.
 // Content goes to its sink in runs as large as the buffer.  The body is
 // taken to start with a CR LF, so that a first delimiter at its very start
 // is found like any other.
@@ -272,18 +272,14 @@ static cgiMultipartResult cgiFill(cgiParser *p) {
 
 typedef enum { cgiNoDelimiter, cgiDelimiter, cgiCloseDelimiter, cgiNeedMore, cgiLongLine } cgiMatch;
 
-// Whether the bytes from buffer[i], a CR, are a delimiter: for one, *length
-// is its length with its line end.  cgiNeedMore when the buffer ends before
-// that is known and the body has more; cgiLongLine when the line from its
-// "--" on runs past the line limit before it is known.
+// What the delimiter at buffer[i] (its "\r\n--" and boundary) starts: for a
+// delimiter line, *length is its length with its line end.  cgiNeedMore when
+// the buffer ends before that is known and the body has more; cgiLongLine
+// when the line from its "--" on runs past the line limit before it is known.
 static cgiMatch cgiMatchDelimiter(const cgiParser *p, size_t i, size_t *length) {
   const unsigned char *s = p->buffer + i;
-  size_t n = p->end - i, d = p->delimiterLength;
-  int atEnd = p->left == 0;
-  if (memcmp(s, p->delimiter, n < d ? n : d) != 0) return cgiNoDelimiter;
-  if (n < d) return atEnd ? cgiNoDelimiter : cgiNeedMore;
-  size_t q = d;
-  int close = 0;
+  size_t n = p->end - i, q = p->delimiterLength;
+  int atEnd = p->left == 0, close = 0;
   if (q < n && s[q] == '-') {
     if (q + 1 == n) return atEnd ? cgiNoDelimiter : cgiNeedMore;
     if (s[q + 1] == '-') {
@@ -307,15 +303,27 @@ static cgiMatch cgiMatchDelimiter(const cgiParser *p, size_t i, size_t *length) 
   return close ? cgiCloseDelimiter : cgiDelimiter;
 }
 
+// The first position from `from` on where the rest of the buffer is the
+// start of a delimiter that the end of the buffer cuts, or the end.
+static size_t cgiCutDelimiter(const cgiParser *p, size_t from) {
+  size_t tail = p->delimiterLength - 1;
+  if (p->end - from > tail) from = p->end - tail;
+  for (size_t j = from; j < p->end; j++)
+    if (memcmp(p->buffer + j, p->delimiter, p->end - j) == 0) return j;
+  return p->end;
+}
+
 // Scans content up to the next delimiter and consumes it, handing the
 // content to the sink; *close tells whether it was the close delimiter.
+// memmem finds each "\r\n--" and boundary in time linear in the bytes
+// searched; what follows it is then decided.
 static cgiMultipartResult cgiScanContent(cgiParser *p, int *close) {
   size_t scan = p->start;
   for (;;) {
-    const void *cr = memchr(p->buffer + scan, '\r', p->end - scan);
+    const void *hit = memmem(p->buffer + scan, p->end - scan, p->delimiter, p->delimiterLength);
     cgiMultipartResult result;
-    if (cr) {
-      size_t i = static_cast<size_t>(static_cast<const unsigned char *>(cr) - p->buffer),
+    if (hit) {
+      size_t i = static_cast<size_t>(static_cast<const unsigned char *>(hit) - p->buffer),
              length = 0;
       cgiMatch match = cgiMatchDelimiter(p, i, &length);
       if (match == cgiNoDelimiter) {
@@ -332,8 +340,9 @@ static cgiMultipartResult cgiScanContent(cgiParser *p, int *close) {
         return cgiMultipartOk;
       }
     } else {
-      result = cgiSinkBytes(p, p->buffer + p->start, p->end - p->start);
-      p->start = p->end;
+      size_t cut = p->left > 0 ? cgiCutDelimiter(p, scan) : p->end;
+      result = cgiSinkBytes(p, p->buffer + p->start, cut - p->start);
+      p->start = cut;
       if (result != cgiMultipartOk) return result;
       if (p->left == 0) return cgiMultipartMalformed;
     }
