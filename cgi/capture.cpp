@@ -61,7 +61,7 @@ static size_t cgiDirLength(const char *path) {
 
 // Replaces the six bytes at x with letters and digits that differ from call
 // to call and from process to process.
-static void cgiFillTempName(char *x) {
+void cgiFillTempName(char *x) {
   static const char digits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   static unsigned long long counter = 0;
   struct timespec now;

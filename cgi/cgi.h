@@ -155,6 +155,133 @@ cgiFieldResult cgiFormCheckboxMultiple(const char *name, const char *const *choi
  * cgiResultAbsent. */
 cgiFieldResult cgiFormCheckboxSingle(const char *name);
 
+/* ---- Every field in form order -----------------------------------------
+ * A walk over every form entry whatever its name, in form order, with a
+ * cursor of its own (the accessors above do not move it).  Each call stores
+ * the entry's name and value, as they stand (line breaks not normalised),
+ * and the upload record of the file part that made the entry, or null for
+ * any other entry; any of the three pointers may be null.  The texts belong
+ * to the library and live until the end of the request. */
+
+typedef struct cgiUpload cgiUpload;
+
+/* Starts the walk at the first entry: 1 with its texts stored, or 0 when
+ * there is none. */
+int cgiFormFieldFirst(const char **name, const char **value, const cgiUpload **upload);
+
+/* The entry after the one the walk gave last: 1, or 0 after the last. */
+int cgiFormFieldNext(const char **name, const char **value, const cgiUpload **upload);
+
+/* ---- File uploads (multipart/form-data) ----------------------------------
+ * The driver decodes no multipart body by itself; the application calls
+ * cgiMultipartRead, once, inside cgiMain.  It reads the body from cgiIn in
+ * one pass through a fixed buffer: text parts become form entries, file
+ * parts become upload records on unnamed temporary files.
+ *
+ * The body: lines end in CR LF; the part headers may end theirs in LF alone.
+ * A delimiter is CR LF, "--", the boundary, then nothing but an optional
+ * "--" (the close delimiter), blanks (space, TAB) and the line end (CR LF,
+ * or LF as in the headers that follow); a line that goes on with anything
+ * else, or that holds only part of the boundary, is content.  Bytes before
+ * the first delimiter (the preamble) and after the close delimiter (the
+ * epilogue) are skipped; the body may begin with the first delimiter
+ * without a CR LF in front, and may end right after the close delimiter.  A
+ * body of the close delimiter alone has no parts.  Each part is header
+ * lines, an empty line and the content.  Header names are tokens in any
+ * letter case, followed at once by ":"; the value is trimmed of blanks.  A
+ * header line holding a NUL, or a CR but the one before its LF, a folded
+ * line (one starting with a blank), a line without ":" and a repeated
+ * Content-Disposition or Content-Type are malformed; other header fields
+ * are counted and ignored (Content-Transfer-Encoding too: content is taken
+ * as it stands).  Every part needs "Content-Disposition: form-data" with a
+ * name parameter; parameter names are in any letter case and values are
+ * quoted strings or runs of bytes other than controls, blanks, ";", "\"" and
+ * "\\".  In a quoted string a backslash escapes only "\"" and "\\"; any other
+ * backslash stands for itself, as browsers send Windows paths.  Percent
+ * escapes are not decoded.  filename* and every other parameter are ignored.
+ *
+ * A part with a filename parameter, even an empty one, is a file part; any
+ * other part is a text part.  A text part becomes a form entry (its value
+ * is the content, of which a reader sees the bytes up to a first NUL).  A
+ * file part becomes an upload record and also a form entry whose value is
+ * its file name.  Entries are appended after any that exist, in form order,
+ * so every accessor and cgiWriteEnvironment see them (a capture holds the
+ * file names, not the files). */
+
+/* Result of cgiMultipartRead: each breach of a limit and each failure has its
+ * own code.  On any result but cgiMultipartOk nothing of the body is
+ * installed: no entry, no upload record, no temporary file; reading stops
+ * where the failure was found. */
+typedef enum {
+  cgiMultipartOk = 0,              /* read whole; entries and records installed */
+  cgiMultipartNone = 1,            /* not a POST of multipart/form-data: nothing read */
+  cgiMultipartNoBoundary = 2,      /* multipart/form-data without a usable boundary: nothing read */
+  cgiMultipartTooLarge = 3,        /* CONTENT_LENGTH above bodyBytes: nothing read */
+  cgiMultipartTooManyParts = 4,    /* more than parts parts */
+  cgiMultipartTooManyFiles = 5,    /* more than files file parts */
+  cgiMultipartFileTooLarge = 6,    /* a file part of more than fileBytes bytes */
+  cgiMultipartTooManyHeaders = 7,  /* a part with more than headerFields header lines */
+  cgiMultipartLineTooLong = 8,     /* a header or delimiter line longer than lineBytes */
+  cgiMultipartPreambleTooLong = 9, /* more than preambleBytes before the first delimiter */
+  cgiMultipartEpilogueTooLong = 10, /* more than epilogueBytes after the close delimiter */
+  cgiMultipartMalformed = 11,       /* not a well-formed body (see above), or a negative length */
+  cgiMultipartShortRead = 12,       /* cgiIn ended before CONTENT_LENGTH bytes */
+  cgiMultipartNoMemory = 13,        /* an allocation failed */
+  cgiMultipartFileError = 14        /* a temporary file could not be made or written */
+} cgiMultipartResult;
+
+/* Limits on one body, in bytes and counts; a negative limit counts as 0. */
+typedef struct {
+  int bodyBytes;     /* the whole body (CONTENT_LENGTH), checked before reading: 10 MiB */
+  int parts;         /* parts of either kind: 128 */
+  int files;         /* file parts: 20 */
+  int fileBytes;     /* content of one file part: 10 MiB, the default body limit */
+  int headerFields;  /* header lines of one part: 8 */
+  int lineBytes;     /* one header line, or one delimiter line from its "--" on,
+                        line end excluded: 4096 */
+  int preambleBytes; /* before the first delimiter: 65536 */
+  int epilogueBytes; /* after the close delimiter's line: 65536 */
+} cgiMultipartLimits;
+
+/* Fills every limit with its default (the values above). */
+void cgiMultipartDefaults(cgiMultipartLimits *limits);
+
+/* Reads a multipart/form-data body when the request is a POST (method in any
+ * letter case) whose content type is multipart/form-data (any letter case)
+ * with a boundary parameter of 1 to 70 characters, quoted or not: digits,
+ * letters, space and '()+_,-./:=? (not ending in a space).  It reads exactly
+ * cgiContentLength bytes from cgiIn, within limits (null for the defaults).
+ * Temporary files are made in TMPDIR, or /tmp when it is unset or empty:
+ * unnamed (O_TMPFILE, else created with O_EXCL and unlinked at once), mode
+ * 0600, close-on-exec.  A second call in the same request reads nothing and
+ * gives the first call's result again.  Text parts are held in memory (the
+ * body limit bounds them); file content goes straight to its file. */
+cgiMultipartResult cgiMultipartRead(const cgiMultipartLimits *limits);
+
+/* One file part.  The record, its texts and its stream belong to the
+ * library until the end of the request, when teardown closes every file and
+ * releases every record: do not modify, close or free them.
+ * The file name is the last component of the filename parameter after any
+ * "/" or "\\", with the control bytes (0 to 31 and 127) removed; "." and
+ * ".." become "".  A file input left empty comes as a record with the file
+ * name "" and size 0. */
+struct cgiUpload {
+  const char *name;        /* the field name */
+  const char *fileName;    /* the file name, cleaned as above */
+  const char *contentType; /* the part's Content-Type value, or "" */
+  int size;                /* bytes of content */
+  FILE *file;              /* read-only, positioned at the start, unnamed */
+};
+
+/* Starts a search for the file parts of the field name (exact bytes), with a
+ * cursor of its own: the first one in form order, or null.  A null name
+ * finds the first record of any field. */
+const cgiUpload *cgiUploadFind(const char *name);
+
+/* The next record of the field that cgiUploadFind sought (of any field after
+ * a null name), or null. */
+const cgiUpload *cgiUploadNext(void);
+
 /* ---- Response headers ---------------------------------------------------
  * Each writes one header line and the empty line that ends the header block
  * to cgiOut, with LF line ends.  CR and LF bytes in a text argument are

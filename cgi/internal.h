@@ -62,6 +62,7 @@ void cgiFormEntriesRelease(void);
 // lookup.cpp
 cgiFormEntry *cgiFormEntryFindFirst(const char *name);
 cgiFormEntry *cgiFormEntryFindNext(void);
+void cgiLookupReset(void);
 
 // text.cpp
 cgiFieldResult cgiFormEntryString(const cgiFormEntry *e, char *result, int max, int newlines);
@@ -75,6 +76,7 @@ int cgiIsToken(const char *text);
 int cgiIsFieldValue(const char *text);
 
 // capture.cpp
+void cgiFillTempName(char *x);
 int cgiWriteInt(FILE *out, int i);
 int cgiWriteString(FILE *out, const char *s);
 int cgiReadInt(FILE *in, int *i);
@@ -82,6 +84,26 @@ int cgiReadString(FILE *in, char **s);
 
 // shell.cpp
 void cgiShellEscape(const char *command, char *copy);
+
+// multipart.cpp
+extern size_t cgiMultipartChunk;
+void cgiMultipartFree(void);
+
+// upload.cpp: the upload records of one body, made while it is read and
+// installed only when all of it was read.
+typedef struct cgiUploadRecord {
+  cgiUpload upload;
+  const cgiFormEntry *entry;  // the form entry made for the same part
+  struct cgiUploadRecord *next;
+} cgiUploadRecord;
+extern int cgiUploadNamedTemp;
+cgiUploadRecord *cgiUploadRecordNew(const char *name, size_t nameLength, const char *fileName,
+                                    size_t fileNameLength, const char *type, size_t typeLength);
+cgiMultipartResult cgiUploadOpen(cgiUploadRecord *r, int *writer);
+void cgiUploadRecordsFree(cgiUploadRecord *first);
+void cgiUploadInstall(cgiUploadRecord *first);
+void cgiUploadFreeAll(void);
+const cgiUpload *cgiUploadOfEntry(const cgiFormEntry *e);
 
 // Blocks of at least this size are placed on huge-page boundaries.
 #define CGI_HUGE_PAGE (2 * 1024 * 1024)

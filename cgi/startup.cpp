@@ -57,7 +57,7 @@ const cgiRequestText cgiRequestTexts[cgiRequestTextCount] = {
 };
 
 // Points *s at the environment's value of name, or at the shared empty text.
-// The library's only environment lookup: start-up and the cookie reader.
+// The only lookup of request meta-variables: start-up and the cookie reader.
 void cgiGetenv(char **s, const char *name) {
   char *value = getenv(name);
   *s = value ? value : CGI_EMPTY;
@@ -78,10 +78,13 @@ int cgiStrEqNc(const char *s1, const char *s2) {
 }
 
 // Releases the form entries (every block they were carved from, whether
-// linked or not) and, after a replay, the replayed request texts.
+// linked or not), the upload records with their files and, after a replay,
+// the replayed request texts; forgets every cursor.
 void cgiFreeResources(void) {
   cgiFormEntryFirst = nullptr;
   cgiFormEntriesRelease();
+  cgiMultipartFree();
+  cgiLookupReset();
   if (cgiRestored) {
     for (const cgiRequestText &t : cgiRequestTexts) {
       free(*t.variable);

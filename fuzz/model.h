@@ -331,6 +331,275 @@ inline bool modelHtmlRead(const std::string &html, std::string *text) {
     i += strlen(references[k][0]) - 1;
   }
   return true;
+// ---- multipart/form-data ----------------------------------------------------
+// Results as cgiMultipartResult numbers them.
+enum {
+  kModelOk = 0,
+  kModelNone = 1,
+  kModelNoBoundary = 2,
+  kModelTooLarge = 3,
+  kModelTooManyParts = 4,
+  kModelTooManyFiles = 5,
+  kModelFileTooLarge = 6,
+  kModelTooManyHeaders = 7,
+  kModelLineTooLong = 8,
+  kModelPreambleTooLong = 9,
+  kModelEpilogueTooLong = 10,
+  kModelMalformed = 11,
+  kModelShortRead = 12,
+};
+
+struct ModelLimits {
+  long long body, parts, files, fileBytes, headerFields, line, preamble, epilogue;
+};
+
+// One field of a read body: a text, or a file whose file name is value.
+struct ModelField {
+  std::string name, value;
+  bool file;
+  std::string type, content;
+  bool operator==(const ModelField &o) const {
+    return name == o.name && value == o.value && file == o.file && type == o.type &&
+           content == o.content;
+  }
+};
+
+inline bool modelBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+inline bool modelControl(char c) {
+  return static_cast<unsigned char>(c) < 32 || c == 127;
+}
+
+inline bool modelTokenByte(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+         (c != '\0' && std::string("!#$%&'*+-.^_`|~").find(c) != std::string::npos);
+}
+
+inline std::string modelLower(std::string s) {
+  for (char &c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// The token at s[*i], moving past it ("" when none).
+inline std::string modelToken(const std::string &s, size_t *i) {
+  size_t from = *i;
+  while (*i < s.size() && modelTokenByte(s[*i])) ++*i;
+  return s.substr(from, *i - from);
+}
+
+// The "; name=value" parameters from s[i] on, names in lower case; false
+// when the bytes are no parameter list.
+inline bool modelParams(const std::string &s, size_t i,
+                        std::vector<std::pair<std::string, std::string>> *params) {
+  for (;;) {
+    while (i < s.size() && modelBlank(s[i])) i++;
+    if (i == s.size()) return true;
+    if (s[i++] != ';') return false;
+    while (i < s.size() && modelBlank(s[i])) i++;
+    std::string name = modelLower(modelToken(s, &i));
+    if (name.empty() || i == s.size() || s[i++] != '=') return false;
+    std::string value;
+    if (i < s.size() && s[i] == '"') {
+      for (i++;; i++) {
+        if (i == s.size()) return false;
+        if (s[i] == '"') break;
+        if (s[i] == '\\' && i + 1 < s.size() && (s[i + 1] == '"' || s[i + 1] == '\\')) i++;
+        value += s[i];
+      }
+      i++;
+    } else {
+      while (i < s.size() && !modelControl(s[i]) && !modelBlank(s[i]) &&
+             std::string(";\"\\").find(s[i]) == std::string::npos)
+        value += s[i++];
+      if (value.empty()) return false;
+    }
+    params->emplace_back(name, value);
+  }
+}
+
+// The boundary of a content type: kModelOk, kModelNone or kModelNoBoundary.
+inline int modelBoundary(const std::string &type, std::string *boundary) {
+  size_t i = 0;
+  while (i < type.size() && modelBlank(type[i])) i++;
+  if (modelLower(modelToken(type, &i)) != "multipart" || i == type.size() || type[i++] != '/' ||
+      modelLower(modelToken(type, &i)) != "form-data")
+    return kModelNone;
+  std::vector<std::pair<std::string, std::string>> params;
+  if (!modelParams(type, i, &params)) return kModelNoBoundary;
+  int count = 0;
+  for (const auto &[name, value] : params)
+    if (name == "boundary") {
+      count++;
+      *boundary = value;
+    }
+  const std::string bchars =
+      "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ'()+_,-./:=? ";
+  if (count != 1 || boundary->empty() || boundary->size() > 70 || boundary->back() == ' ' ||
+      boundary->find_first_not_of(bchars) != std::string::npos)
+    return kModelNoBoundary;
+  return kModelOk;
+}
+
+// A body read whole: the bytes that arrived (after a CR LF taken to stand
+// before them), whether the body announced more, and where reading is.
+struct ModelBody {
+  std::string d;
+  bool more;
+  std::string delimiter;
+  ModelLimits limits;
+  size_t at = 0;
+};
+
+enum { kModelNoDelimiter, kModelDelimiter, kModelClose, kModelLong, kModelNeedMore };
+
+// What the CR at d[i] starts; for a delimiter, *end is where it stops.
+inline int modelDelimiterAt(const ModelBody &b, size_t i, size_t *end) {
+  const std::string &d = b.d, &m = b.delimiter;
+  size_t left = d.size() - i;
+  if (left < m.size())
+    return b.more && d.compare(i, left, m, 0, left) == 0 ? kModelNeedMore : kModelNoDelimiter;
+  if (d.compare(i, m.size(), m) != 0) return kModelNoDelimiter;
+  size_t q = i + m.size();
+  bool close = d.compare(q, 2, "--") == 0;
+  if (close) q += 2;
+  if (!close && b.more && q + 1 == d.size() && d[q] == '-') return kModelNeedMore;
+  while (q < d.size() && modelBlank(d[q])) q++;
+  if (static_cast<long long>(q - i - 2) > b.limits.line) return kModelLong;
+  if (q == d.size()) {
+    if (b.more) return kModelNeedMore;
+    *end = q;
+    return close ? kModelClose : kModelNoDelimiter;
+  }
+  if (d[q] == '\r' && q + 1 == d.size()) return b.more ? kModelNeedMore : kModelNoDelimiter;
+  if (d.compare(q, 2, "\r\n") == 0) q++;
+  if (d[q] != '\n') return kModelNoDelimiter;
+  *end = q + 1;
+  return close ? kModelClose : kModelDelimiter;
+}
+
+// Reads content up to the next delimiter into *content and moves past the
+// delimiter: kModelOk, with *close telling whether it was the close one, or
+// the result that stops the read.  Content past limit fails with tooLong,
+// which comes before anything that the delimiter shows.
+inline int modelContent(ModelBody *b, std::string *content, long long limit, int tooLong,
+                        bool *close) {
+  size_t i = b->at, end = 0;
+  int kind = kModelNoDelimiter;
+  for (; i < b->d.size(); i++)
+    if (b->d[i] == '\r' && (kind = modelDelimiterAt(*b, i, &end)) != kModelNoDelimiter) break;
+  *content = b->d.substr(b->at, i - b->at);
+  if (static_cast<long long>(content->size()) > limit) return tooLong;
+  if (i == b->d.size()) return b->more ? kModelShortRead : kModelMalformed;
+  if (kind == kModelLong) return kModelLineTooLong;
+  if (kind == kModelNeedMore) return kModelShortRead;
+  b->at = end;
+  *close = kind == kModelClose;
+  return kModelOk;
+}
+
+// Reads one header line without its line end into *line.
+inline int modelLine(ModelBody *b, std::string *line) {
+  size_t lf = b->d.find('\n', b->at);
+  if (lf == std::string::npos || static_cast<long long>(lf - b->at) > b->limits.line + 1) {
+    if (static_cast<long long>(b->d.size() - b->at) >= b->limits.line + 2) return kModelLineTooLong;
+    return b->more ? kModelShortRead : kModelMalformed;
+  }
+  *line = b->d.substr(b->at, lf - b->at);
+  b->at = lf + 1;
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return static_cast<long long>(line->size()) > b->limits.line ? kModelLineTooLong : kModelOk;
+}
+
+// What the header lines of one part said.
+struct ModelHeads {
+  bool disposition = false, hasName = false, hasFile = false, hasType = false;
+  std::string name, file, type;
+};
+
+// Takes in one header line.
+inline int modelHead(const std::string &line, ModelHeads *h) {
+  if (line.find('\0') != std::string::npos || line.find('\r') != std::string::npos)
+    return kModelMalformed;
+  size_t i = 0;
+  std::string name = modelLower(modelToken(line, &i));
+  if (name.empty() || i == line.size() || line[i] != ':') return kModelMalformed;
+  size_t from = line.find_first_not_of(" \t", i + 1), to = line.find_last_not_of(" \t");
+  std::string value = from == std::string::npos ? "" : line.substr(from, to + 1 - from);
+  if (name == "content-type") {
+    if (h->hasType) return kModelMalformed;
+    h->hasType = true;
+    h->type = value;
+  }
+  if (name != "content-disposition") return kModelOk;
+  if (h->disposition) return kModelMalformed;
+  h->disposition = true;
+  size_t j = 0;
+  std::vector<std::pair<std::string, std::string>> params;
+  if (modelLower(modelToken(value, &j)) != "form-data" || !modelParams(value, j, &params))
+    return kModelMalformed;
+  for (const auto &[key, v] : params) {
+    if (key != "name" && key != "filename") continue;
+    bool &has = key == "name" ? h->hasName : h->hasFile;
+    if (has) return kModelMalformed;
+    has = true;
+    (key == "name" ? h->name : h->file) = v;
+  }
+  return h->hasName ? kModelOk : kModelMalformed;
+}
+
+// The file name of a filename parameter.
+inline std::string modelFileName(const std::string &raw) {
+  size_t slash = raw.find_last_of("/\\");
+  std::string name;
+  for (char c : raw.substr(slash == std::string::npos ? 0 : slash + 1))
+    if (!modelControl(c)) name += c;
+  return name == "." || name == ".." ? "" : name;
+}
+
+// Reads a multipart/form-data body of which the bytes that arrived are
+// `arrived` and CONTENT_LENGTH is `announced`: the result, and on success
+// the fields in form order (text values up to their first NUL).
+inline int modelMultipart(const std::string &type, const std::string &arrived, long long announced,
+                          const ModelLimits &limits, std::vector<ModelField> *fields) {
+  std::string boundary;
+  int r = modelBoundary(type, &boundary);
+  if (r != kModelOk) return r;
+  if (announced < 0) return kModelMalformed;
+  if (announced > limits.body) return kModelTooLarge;
+  ModelBody b;
+  b.limits = limits;
+  b.more = static_cast<long long>(arrived.size()) < announced;
+  b.d = "\r\n" + arrived.substr(0, static_cast<size_t>(announced));
+  b.delimiter = "\r\n--" + boundary;
+  std::string content;
+  bool close = false;
+  r = modelContent(&b, &content, limits.preamble + 2, kModelPreambleTooLong, &close);
+  if (r != kModelOk) return r;
+  for (long long parts = 0, files = 0; !close;) {
+    if (++parts > limits.parts) return kModelTooManyParts;
+    ModelHeads h;
+    std::string line;
+    for (long long count = 0;;) {
+      if ((r = modelLine(&b, &line)) != kModelOk) return r;
+      if (line.empty()) break;
+      if (++count > limits.headerFields) return kModelTooManyHeaders;
+      if ((r = modelHead(line, &h)) != kModelOk) return r;
+    }
+    if (!h.disposition) return kModelMalformed;
+    if (h.hasFile && ++files > limits.files) return kModelTooManyFiles;
+    r = modelContent(&b, &content, h.hasFile ? limits.fileBytes : 1LL << 40, kModelFileTooLarge,
+                     &close);
+    if (r != kModelOk) return r;
+    if (h.hasFile)
+      fields->push_back({h.name, modelFileName(h.file), true, h.type, content});
+    else
+      fields->push_back({h.name, modelCText(content), false, "", ""});
+  }
+  if (announced - static_cast<long long>(b.at - 2) > limits.epilogue) return kModelEpilogueTooLong;
+  return b.more ? kModelShortRead : kModelOk;
 }
 
 // Stops the run with a message when a property does not hold.

@@ -18,11 +18,13 @@ import sys
 import tempfile
 import time
 import unittest
+import zlib
 
 from common import ROOT, Server, die_with_parent, field, query, values
 
 HTML_CGI = os.environ.get("HTML_CGI", os.path.join(ROOT, "build", "tests", "e2e_html"))
 VISITS_CGI = os.environ.get("VISITS_CGI", os.path.join(ROOT, "build", "examples", "visits.cgi"))
+UPLOAD_CGI = os.environ.get("UPLOAD_CGI", os.path.join(ROOT, "build", "examples", "upload.cgi"))
 
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -158,7 +160,7 @@ def as_read(data, charset):
 
 def setUpModule():
     global server, browser
-    server = Server({"html.cgi": HTML_CGI, "visits.cgi": VISITS_CGI})
+    server = Server({"html.cgi": HTML_CGI, "visits.cgi": VISITS_CGI, "upload.cgi": UPLOAD_CGI})
     server.__enter__()
     # A form for every field as a text area, so that line breaks can be sent.
     with open(os.path.join(server.dir, "htdocs", "areas.html"), "w") as f:
@@ -284,6 +286,47 @@ class Visits(unittest.TestCase):
                 ])
                 self.assertFalse(page["injected"])
                 self.assertEqual(page["cookie"], "")
+
+class Uploads(unittest.TestCase):
+    """Files chosen in the upload example's form (DOM.setFileInputFiles, as a
+    user picking them) and posted by the browser as multipart/form-data."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="cgi-e2e-files-")
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+
+    def file(self, name, content):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(content)
+        return path
+
+    def test_files_through_the_form(self):
+        binary = bytes(range(256)) * 300 + b"\r\n--\r\n------WebKitFormBoundary\r\n\0"
+        cases = [
+            ("Grüße ✓ <&>", [("photo one.bin", binary)]),
+            ("", [("a.txt", b"line\r\nline\n"), ("empty.dat", b""), ("big.bin", binary * 20)]),
+            ("no file", []),
+        ]
+        for note, files in cases:
+            with self.subTest(note=note, files=[n for n, _ in files]):
+                paths = [self.file(name, content) for name, content in files]
+                browser.open(server.url("/cgi-bin/upload.cgi"))
+                root = browser.call("DOM.getDocument", session=browser.session)["root"]["nodeId"]
+                node = browser.call("DOM.querySelector", session=browser.session, nodeId=root,
+                                    selector="input[type=file]")["nodeId"]
+                browser.call("DOM.setFileInputFiles", session=browser.session, nodeId=node,
+                             files=paths)
+                summary = browser.after_navigation(lambda: browser.evaluate(
+                    f"document.querySelector('[name=note]').value = {json.dumps(note)};"
+                    "document.querySelector('button').click()"))
+                value = note.encode()
+                lines = [f"text note {len(value)} {zlib.crc32(value):08x}"]
+                # An empty file input still sends one part, with no file name.
+                for name, content in files or [("", b"")]:
+                    lines.append(f"file file {len(content)} {zlib.crc32(content):08x} {name}")
+                self.assertEqual(summary["text"], "\n".join(lines) + "\n")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2, argv=sys.argv[:1])

@@ -340,6 +340,65 @@ TEST(Faults, ReplayOfALongValueFromAPipe) {
            false});
 }
 
+// The descriptors this process has open.
+int openDescriptors() {
+  int n = 0;
+  DIR *d = opendir("/proc/self/fd");
+  while (dirent *e = readdir(d)) n += e->d_name[0] != '.';
+  closedir(d);
+  return n - 1;
+}
+
+TEST(Faults, MultipartUpload) {
+  TempDir dir;
+  const std::string b = "bound";
+  auto part = [&](const std::string &disposition, const std::string &content) {
+    return "--" + b + "\r\nContent-Disposition: form-data; " + disposition +
+           "\r\nContent-Type: text/plain\r\n\r\n" + content + "\r\n";
+  };
+  const std::string body =
+      "preamble\r\n" + part("name=\"t\"", std::string(3000, 'v')) +
+      part("name=\"f\"; filename=\"a.txt\"", "file one") + part("name=\"t\"", "short") +
+      part("name=\"f\"; filename=\"../b\"", std::string(70000, 'w')) + "--" + b + "--\r\n";
+  FILE *in = nullptr;
+  exhaust({"cgiMultipartRead",
+           [&] {
+             cgiFreeResources();
+             clearenv();
+             setenv("REQUEST_METHOD", "POST", 1);
+             setenv("CONTENT_TYPE", ("multipart/form-data; boundary=" + b).c_str(), 1);
+             setenv("TMPDIR", dir.path.c_str(), 1);
+             for (const cgiRequestText &t : cgiRequestTexts) cgiGetenv(t.variable, t.envName);
+             cgiContentLength = static_cast<int>(body.size());
+             in = fmemopen(const_cast<char *>(body.data()), body.size(), "r");
+             cgiIn = in;
+           },
+           [&](bool failing) {
+             int before = openDescriptors();
+             cgiMultipartResult r = cgiMultipartRead(nullptr);
+             EXPECT_EQ(r, failing ? cgiMultipartNoMemory : cgiMultipartOk);
+             if (failing) {
+               EXPECT_EQ(cgiFormEntryFirst, nullptr);
+               EXPECT_EQ(cgiUploadFind(nullptr), nullptr);
+               EXPECT_EQ(openDescriptors(), before) << "no file left open";
+             } else {
+               EXPECT_EQ(
+                   entries(),
+                   (Entries{
+                       {"t", std::string(3000, 'v')}, {"f", "a.txt"}, {"t", "short"}, {"f", "b"}}));
+               ASSERT_NE(cgiUploadFind("f"), nullptr);
+               EXPECT_EQ(cgiUploadNext()->size, 70000);
+             }
+             EXPECT_EQ(dir.list(), std::vector<std::string>{});
+             cgiFreeResources();
+             EXPECT_EQ(openDescriptors(), before) << "teardown closed the files";
+             fclose(in);
+             cgiIn = nullptr;
+           },
+           false});
+  unsetenv("TMPDIR");
+}
+
 TEST(Faults, SaferSystem) {
   TempDir dir;
   const std::string marker = dir.path + "/ran";
