@@ -1,8 +1,8 @@
 /* order.c: an example application.  It reads a size from a fixed list and a
  * quantity between 1 and 10, and answers with a plain-text summary, or with
  * status 400 when the size is not one of the list.  Build it against the
- * installed library with
- *   cc order.c $(pkg-config --cflags --libs cgi) -o order.cgi */
+ * installed library, from the project's root, with
+ *   cc examples/order.c $(pkg-config --cflags --libs cgi) -o order.cgi */
 #include <cgi/cgi.h>
 
 static const char *sizes[] = {"small", "medium", "large"};
