@@ -205,10 +205,12 @@ TEST(Shell, BashAsShell) {
       {"C.UTF-8", "LANG", nullptr},
   };
   if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0 || access("/bin/bash", X_OK) != 0)
-    GTEST_SKIP() << "no-private-mount: needs root, unshare and bash to mount bash over /bin/sh privately";
+    GTEST_SKIP()
+        << "no-private-mount: needs root, unshare and bash to mount bash over /bin/sh privately";
   for (const auto &c : cases)
     if (!setlocale(LC_CTYPE, c.locale))
-      GTEST_SKIP() << "no-locale: locale " << c.locale << " is not installed (scripts/test generates it)";
+      GTEST_SKIP() << "no-locale: locale " << c.locale
+                   << " is not installed (scripts/test generates it)";
   setlocale(LC_CTYPE, "C");
   char self[4096];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
