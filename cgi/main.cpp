@@ -1,21 +1,66 @@
 // main.cpp: the process entry point of every program built on the library.
+#include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "internal.h"
 
-// Points standard input, output and error at /dev/null.  A web server ends
-// the response only when every copy of the pipes or socket it gave the
-// program is closed (some hand over one socket as both input and output,
-// some wait for the end of standard error too); /dev/null rather than a
-// plain close keeps later opens from taking these numbers.
-static void cgiReleaseStandardStreams(void) {
-  int null = open("/dev/null", O_RDWR);
-  for (int fd = 0; fd <= 2; fd++) {
-    if (fd == null) continue;
-    if (null < 0 || dup2(null, fd) < 0) close(fd);
+// Milliseconds on the monotonic clock.
+static long long cgiNowMs(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+// 1 when fd is a socket.
+static int cgiIsSocket(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+// Reads and discards what is left of the request body when standard input is
+// a socket, until its end or for at most a second.  Closing a socket with
+// unread data resets it, and a server that hands the program one socket for
+// input and output (Apache's mod_cgid) then drops the response; a body the
+// program does not read (another content type, no CONTENT_LENGTH) is common.
+static void cgiDiscardInput(void) {
+  if (!cgiIsSocket(0)) return;
+  long long deadline = cgiNowMs() + 1000;
+  char buffer[4096];
+  for (long long left; (left = deadline - cgiNowMs()) > 0;) {
+    struct pollfd input = {0, POLLIN, 0};
+    int ready = poll(&input, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return;
+    ssize_t got = read(0, buffer, sizeof buffer);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) return;
   }
-  if (null > 2) close(null);
+}
+
+// Points fd at /dev/null, or closes it when /dev/null cannot be opened.
+static void cgiReleaseFd(int fd) {
+  int null = open("/dev/null", O_RDWR);
+  if (null == fd) return;
+  if (null < 0 || dup2(null, fd) < 0) close(fd);
+  if (null >= 0) close(null);
+}
+
+// Ends the response and releases standard input, output and error.  A web
+// server ends the response only when every copy of the pipes or socket it
+// gave the program is closed (some hand over one socket as both input and
+// output, some wait for the end of standard error too); /dev/null rather
+// than a plain close keeps later opens from taking these numbers.
+static void cgiReleaseStandardStreams(void) {
+  if (cgiIsSocket(1)) shutdown(1, SHUT_WR);
+  cgiReleaseFd(1);
+  cgiReleaseFd(2);
+  cgiDiscardInput();
+  cgiReleaseFd(0);
 }
 
 // Runs the request, then releases the standard streams before the
