@@ -16,21 +16,25 @@ static long long cgiNowMs(void) {
   return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
-// 1 when fd is a socket.
-static int cgiIsSocket(int fd) {
+// The file type bits of fd (S_IFSOCK, S_IFIFO, ...), or 0 when it is closed.
+static mode_t cgiFdType(int fd) {
   struct stat st;
-  return fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
+  return fstat(fd, &st) == 0 ? st.st_mode & S_IFMT : 0;
 }
 
-// Reads and discards what is left of the request body when standard input is
-// a socket, until its end or for at most a second.  Closing a socket with
-// unread data resets it, and a server that hands the program one socket for
-// input and output (Apache's mod_cgid) then drops the response; a body the
-// program does not read (another content type, no CONTENT_LENGTH) is common.
+// Reads and discards what is left of the request body on standard input when
+// the server writes it there through a pipe or socket, until its end or for
+// at most a second.  A body the program does not read (another content type,
+// no CONTENT_LENGTH) is common, and servers that are still writing it treat
+// a closed standard input as a failure: closing a socket with unread data
+// resets it, and mod_cgid then drops the response; fcgiwrap answers 502
+// when it cannot write the rest of a body.  A terminal or a file is left
+// alone.
 static void cgiDiscardInput(void) {
-  if (!cgiIsSocket(0)) return;
+  mode_t type = cgiFdType(0);
+  if (type != S_IFIFO && type != S_IFSOCK) return;
   long long deadline = cgiNowMs() + 1000;
-  char buffer[4096];
+  char buffer[16384];
   for (long long left; (left = deadline - cgiNowMs()) > 0;) {
     struct pollfd input = {0, POLLIN, 0};
     int ready = poll(&input, 1, static_cast<int>(left));
@@ -56,7 +60,7 @@ static void cgiReleaseFd(int fd) {
 // output, some wait for the end of standard error too); /dev/null rather
 // than a plain close keeps later opens from taking these numbers.
 static void cgiReleaseStandardStreams(void) {
-  if (cgiIsSocket(1)) shutdown(1, SHUT_WR);
+  if (cgiFdType(1) == S_IFSOCK) shutdown(1, SHUT_WR);
   cgiReleaseFd(1);
   cgiReleaseFd(2);
   cgiDiscardInput();

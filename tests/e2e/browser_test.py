@@ -19,7 +19,8 @@ import tempfile
 import time
 import unittest
 
-from common import Server, die_with_parent, query, values
+from common import die_with_parent, query, values
+from servers import Lighttpd
 
 FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -144,7 +145,7 @@ def as_read(data, charset):
 
 def setUpModule():
     global server, browser
-    server = Server()
+    server = Lighttpd()
     server.__enter__()
     # A form for every field as a text area, so that line breaks can be sent.
     with open(os.path.join(server.dir, "htdocs", "areas.html"), "w") as f:
