@@ -92,7 +92,6 @@ class Setup:
     # Whether the server gives the program a body sent with
     # Transfer-Encoding: chunked (with a CONTENT_LENGTH), as found.
     chunked_body_passed = None
-    program_dir = "cgi-bin"
 
     def __init__(self, programs=None):
         self.programs = dict(programs or {})
@@ -148,7 +147,7 @@ class Setup:
         programs are copied in, so the path to the build does not matter."""
         os.chmod(self.dir, 0o755)
         os.makedirs(os.path.join(self.dir, "htdocs"), exist_ok=True)
-        programs = os.path.join(self.dir, self.program_dir)
+        programs = os.path.join(self.dir, "cgi-bin")
         os.makedirs(programs, exist_ok=True)
         for name, path in {"applet.cgi": self.applet, **self.programs}.items():
             shutil.copy(path, os.path.join(programs, name))
@@ -196,7 +195,7 @@ class Setup:
             preexec_fn=die_with_parent, **kwargs)
         self.running.append(process)
         deadline = time.monotonic() + 10
-        while process.popen.poll() is None and time.monotonic() < deadline:
+        while not _ended(process.popen.pid) and time.monotonic() < deadline:
             if process.ready:
                 if os.path.exists(process.ready):
                     return
@@ -212,15 +211,14 @@ class Setup:
     def _stop(self):
         """Stops each process with its whole process group: SIGTERM, then
         SIGKILL for what is left while the group's leader is not yet reaped
-        (so the group's id cannot have been reused)."""
+        (so the group's id, the leader's, cannot have been reused)."""
         while self.running:
             popen = self.running.pop().popen
-            pgid = popen.pid
-            _signal_group(pgid, signal.SIGTERM)
+            _signal_group(popen.pid, signal.SIGTERM)
             deadline = time.monotonic() + 10
             while time.monotonic() < deadline and not _ended(popen.pid):
                 time.sleep(0.02)
-            _signal_group(pgid, signal.SIGKILL)
+            _signal_group(popen.pid, signal.SIGKILL)
             popen.wait()
 
 
