@@ -50,6 +50,13 @@ def collect_descendants(timeout=10):
         time.sleep(0.02)
 
 
+def Server(programs=None):
+    """lighttpd serving applet.cgi and programs (name -> path) under
+    /cgi-bin/: the lighttpd set-up of servers.py, by its older name."""
+    from servers import Lighttpd
+    return Lighttpd(programs)
+
+
 def query(pairs):
     """A query string with every byte of the names and values percent-encoded
     but for the unreserved ones."""

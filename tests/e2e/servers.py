@@ -2,8 +2,8 @@
 set-up, each on a free loopback port with its configuration in a new
 temporary directory.  The CGI parts of the configurations are the snippets
 of README.md's "Deploying" section, read out of it, with their Debian paths
-moved into that directory; the rest is what Debian's stock configuration
-provides.
+moved into that directory; the rest is what each server needs to run at
+all, with the modules Debian loads by default.
 
 A set-up is a configuration template and the commands that start its
 processes: to add one, subclass Setup, write its files in configure() and
@@ -85,8 +85,8 @@ class Process:
 class Setup:
     """A web server serving each of programs (name -> path) as
     /cgi-bin/name, and APPLET as /cgi-bin/applet.cgi unless programs names
-    another; dir/htdocs is its document root.  Subclasses set name and chunked_body_passed, and define
-    configure() and processes()."""
+    another; dir/htdocs is its document root.  Subclasses set name and
+    chunked_body_passed, and define configure() and processes()."""
 
     name = None
     # Whether the server gives the program a body sent with
