@@ -67,7 +67,10 @@ extern FILE *cgiIn;
 extern FILE *cgiOut;
 
 /* Supplied by the application: called once per request after the form data
- * has been decoded; its result becomes the process exit status. */
+ * has been decoded; its result becomes the process exit status.  When it
+ * returns, the library releases the request, flushes standard output, points
+ * standard input, output and error at /dev/null (so the server sees the end
+ * of the response at once), pauses one second and exits. */
 int cgiMain(void);
 
 /* ---- Text fields ------------------------------------------------------

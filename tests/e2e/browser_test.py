@@ -20,7 +20,8 @@ import time
 import unittest
 import zlib
 
-from common import ROOT, Server, die_with_parent, field, query, values
+from common import ROOT, die_with_parent, field, query, values
+from servers import Lighttpd
 
 HTML_CGI = os.environ.get("HTML_CGI", os.path.join(ROOT, "build", "tests", "e2e_html"))
 VISITS_CGI = os.environ.get("VISITS_CGI", os.path.join(ROOT, "build", "examples", "visits.cgi"))
@@ -160,7 +161,7 @@ def as_read(data, charset):
 
 def setUpModule():
     global server, browser
-    server = Server({"html.cgi": HTML_CGI, "visits.cgi": VISITS_CGI, "upload.cgi": UPLOAD_CGI})
+    server = Lighttpd({"html.cgi": HTML_CGI, "visits.cgi": VISITS_CGI, "upload.cgi": UPLOAD_CGI})
     server.__enter__()
     # A form for every field as a text area, so that line breaks can be sent.
     with open(os.path.join(server.dir, "htdocs", "areas.html"), "w") as f:

@@ -1,13 +1,9 @@
-"""Shared by the end-to-end tests: a real lighttpd serving the programs, and
-the page that applet.cgi must answer with."""
+"""Shared by the end-to-end tests: where the programs are, the clean-up of
+everything the tests start, and the page that applet.cgi must answer with."""
 
 import ctypes
 import os
-import shutil
 import signal
-import socket
-import subprocess
-import tempfile
 import time
 import urllib.parse
 
@@ -23,12 +19,6 @@ def die_with_parent():
     """Runs in a child before exec: the child gets SIGTERM if the test dies,
     so no server or browser outlives a test that was killed."""
     LIBC.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-
-
-def _free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def _children():
@@ -60,76 +50,11 @@ def collect_descendants(timeout=10):
         time.sleep(0.02)
 
 
-class Server:
-    """lighttpd with the site of scripts/lighttpd-conf in a new directory, on
-    a free loopback port.  Use it in a with statement: leaving the block stops
-    the server, waits until no process started below the test is left (close
-    a browser first) and removes the directory."""
-
-    def __init__(self, programs=None):
-        self.programs = programs or {}
-        self.dir = None
-        self.proc = None
-
-    def __enter__(self):
-        self.dir = tempfile.mkdtemp(prefix="cgi-e2e-")
-        try:
-            self._start()
-        except BaseException:
-            self.__exit__(None, None, None)
-            raise
-        return self
-
-    def _start(self):
-        lighttpd = shutil.which("lighttpd") or "/usr/sbin/lighttpd"
-        for attempt in range(3):  # another process may take the port first
-            self.port = _free_port()
-            subprocess.run(
-                [os.path.join(ROOT, "scripts", "lighttpd-conf"), self.dir, str(self.port), APPLET],
-                check=True, timeout=30)
-            for name, path in self.programs.items():
-                os.symlink(os.path.abspath(path), os.path.join(self.dir, "htdocs", "cgi-bin", name))
-            self.proc = subprocess.Popen(
-                [lighttpd, "-D", "-f", os.path.join(self.dir, "lighttpd.conf")],
-                stdin=subprocess.DEVNULL, preexec_fn=die_with_parent)
-            deadline = time.monotonic() + 10
-            while self.proc.poll() is None and time.monotonic() < deadline:
-                try:
-                    socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                    return
-                except OSError:
-                    time.sleep(0.05)
-            self._stop()
-            for name in self.programs:
-                os.unlink(os.path.join(self.dir, "htdocs", "cgi-bin", name))
-        raise RuntimeError("lighttpd did not start:\n" + self.log())
-
-    def log(self):
-        try:
-            with open(os.path.join(self.dir, "error.log"), errors="replace") as f:
-                return f.read()
-        except OSError:
-            return ""
-
-    def _stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.proc = None
-
-    def __exit__(self, *exc):
-        try:
-            self._stop()
-            collect_descendants()
-        finally:
-            shutil.rmtree(self.dir, ignore_errors=True)
-
-    def url(self, path):
-        return f"http://127.0.0.1:{self.port}{path}"
+def Server(programs=None):
+    """lighttpd serving applet.cgi and programs (name -> path) under
+    /cgi-bin/: the lighttpd set-up of servers.py, by its older name."""
+    from servers import Lighttpd
+    return Lighttpd(programs)
 
 
 def query(pairs):

@@ -1,5 +1,7 @@
-"""applet.cgi and the header writers through a real lighttpd, as an HTTP
-client sees them: status, headers and body of every response."""
+"""applet.cgi through every real web server set-up of servers.py (lighttpd,
+Apache with mod_cgid and with mod_cgi, nginx with fcgiwrap), and the header
+writers through lighttpd, as an HTTP client sees them: status, headers and
+body of every response."""
 
 import http.client
 import os
@@ -8,40 +10,41 @@ import sys
 import time
 import unittest
 
-from common import ROOT, Server, page, query
+from common import ROOT, page, query
+from servers import SETUPS, Lighttpd
 
 HEADERS_CGI = os.environ.get("HEADERS_CGI", os.path.join(ROOT, "build", "tests", "e2e_headers"))
 ORDER_CGI = os.environ.get("ORDER_CGI", os.path.join(ROOT, "build", "examples", "order.cgi"))
 VISITS_CGI = os.environ.get("VISITS_CGI", os.path.join(ROOT, "build", "examples", "visits.cgi"))
-# Headers that lighttpd adds of its own; every other one comes from the program.
+# Headers that the servers add of their own; every other one comes from the program.
 SERVER_HEADERS = {"date", "server", "content-length", "accept-ranges", "connection",
-                  "transfer-encoding"}
+                  "transfer-encoding", "keep-alive"}
 FORM = "application/x-www-form-urlencoded"
+MIB = 1024 * 1024
 
 
-def setUpModule():
-    global server
-    server = Server({"headers.cgi": HEADERS_CGI, "order.cgi": ORDER_CGI,
-                     "visits.cgi": VISITS_CGI})
-    server.__enter__()
-
-
-def tearDownModule():
-    server.__exit__(None, None, None)
-
-
-def fetch(method, target, body=None, content_type=None, cookie=None):
+def fetch(port, method, target, body=None, headers=None):
     """Status, headers (name and value pairs, in order) and body of one request."""
-    connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
     try:
-        headers = {"Content-Type": content_type} if content_type else {}
-        if cookie is not None:
-            headers["Cookie"] = cookie
-        connection.request(method, target, body=body, headers=headers)
+        connection.request(method, target, body=body, headers=headers or {})
         response = connection.getresponse()
         return response.status, response.getheaders(), response.read()
     finally:
         connection.close()
+
+
+def exchange(port, request, stop_sending=False):
+    """Every byte the server sends back for the raw request, until it closes
+    the connection; stop_sending shuts the client's side down after it."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        s.sendall(request)
+        if stop_sending:
+            s.shutdown(socket.SHUT_WR)
+        received = b""
+        while chunk := s.recv(65536):
+            received += chunk
+    return received
 
 
 def program_headers(headers):
@@ -60,10 +63,29 @@ HOSTILE = [
 ]
 
 
-class Applet(unittest.TestCase):
+class Applet:
+    """The cases run through each set-up; a test class per set-up below."""
+
+    setup = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = cls.setup()
+        cls.server.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.__exit__(None, None, None)
+
+    def fetch(self, method, target, body=None, content_type=None, headers=None):
+        headers = dict(headers or {}, **({"Content-Type": content_type} if content_type else {}))
+        return fetch(self.server.port, method, target, body, headers)
+
     def check(self, status, headers, body, pairs, label):
+        label = f"{self.setup.name}: {label}"
         self.assertEqual(status, 200, label)
-        self.assertEqual(program_headers(headers), [("Content-type", "text/html")], label)
+        self.assertEqual([(n.lower(), v) for n, v in program_headers(headers)],
+                         [("content-type", "text/html")], label)
         length = [v for n, v in headers if n.lower() == "content-length"]
         if length:
             self.assertEqual(length, [str(len(body))], label)
@@ -86,7 +108,7 @@ class Applet(unittest.TestCase):
         ]
         for pairs, label in cases:
             with self.subTest(label):
-                self.check(*fetch("GET", "/cgi-bin/applet.cgi?" + query(pairs)), pairs, label)
+                self.check(*self.fetch("GET", "/cgi-bin/applet.cgi?" + query(pairs)), pairs, label)
 
     def test_raw_query(self):
         # Plus signs and escapes as a browser sends them.  (lighttpd rejects
@@ -94,59 +116,106 @@ class Applet(unittest.TestCase):
         # those go in POST bodies below.)
         raw = "name=a+b%2Bc%25d&idApp=%e9%C3%A9&idApp=2&idGrp=a=b"
         pairs = [(b"name", b"a b+c%d"), (b"idApp", b"\xe9\xc3\xa9"), (b"idGrp", b"a=b")]
-        self.check(*fetch("GET", "/cgi-bin/applet.cgi?" + raw), pairs, raw)
+        self.check(*self.fetch("GET", "/cgi-bin/applet.cgi?" + raw), pairs, raw)
 
     def test_post(self):
         breaks = [(b"name", b"a\r\nb\r\rc\nd\n\r\ne\r"), (b"idApp", b"\r\n\r\n"),
                   (b"idGrp", b"12345678\r\n")]
         controls = [(b"name", b"tab\there\fform feed"), (b"idApp", b"a\0b"), (b"idGrp", b"\x01")]
+        # Over 1 MiB, the largest body nginx accepts unless told otherwise.
+        large = HOSTILE + [(b"pad", b"x" * MIB)]
         cases = [
             (FORM, "", HOSTILE, HOSTILE, "URL-encoded body"),
             ("Application/X-WWW-Form-URLEncoded", "", HOSTILE, HOSTILE, "mixed-case type"),
             (FORM, "?" + query(ORDINARY), HOSTILE, HOSTILE, "the query string is not read"),
             (FORM, "", breaks, breaks, "line breaks"),
             (FORM, "", controls, controls, "control bytes"),
+            (FORM, "", large, large, "a body over 1 MiB"),
             (FORM + "; charset=UTF-8", "", HOSTILE, [], "a parameter leaves the body undecoded"),
             ("multipart/form-data; boundary=x", "?" + query(ORDINARY), HOSTILE, [],
              "other content type"),
+            ("multipart/form-data; boundary=x", "", large, [], "a large body left unread"),
         ]
         for content_type, target, sent, pairs, label in cases:
             with self.subTest(label):
-                response = fetch("POST", "/cgi-bin/applet.cgi" + target, b(query(sent)),
-                                 content_type)
+                response = self.fetch("POST", "/cgi-bin/applet.cgi" + target, b(query(sent)),
+                                      content_type)
                 self.check(*response, pairs, label)
+
+    def test_chunked_post(self):
+        # lighttpd and nginx collect the body and pass its CONTENT_LENGTH;
+        # Apache passes none, so the program reads no body.  Either way the
+        # whole form or none of it.
+        sent = b(query(HOSTILE))
+        # http.client sends a body of unknown length in chunks.
+        chunks = iter([sent[:10], sent[10:11], sent[11:]])
+        response = self.fetch("POST", "/cgi-bin/applet.cgi", chunks, FORM)
+        self.check(*response, HOSTILE if self.setup.chunked_body_passed else [], "chunked body")
+
+    def test_head(self):
+        # The program answers a HEAD request as any other method, without
+        # decoding; the server sends the header without the body.
+        received = exchange(self.server.port, b"HEAD /cgi-bin/applet.cgi?" + b(query(ORDINARY)) +
+                            b" HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
+        head, _, body = received.partition(b"\r\n\r\n")
+        lines = head.decode("latin-1").split("\r\n")
+        self.assertRegex(lines[0], r"^HTTP/1\.1 200 ")
+        self.assertIn(("content-type", "text/html"),
+                      [(n.strip().lower(), v.strip()) for n, _, v in
+                       (line.partition(":") for line in lines[1:])])
+        self.assertEqual(body, b"")
 
     def test_body_cut_short(self):
         # The client announces 100 bytes, sends 16 and stops sending: no page
         # may come back.
-        with socket.create_connection(("127.0.0.1", server.port), timeout=10) as s:
-            s.sendall(b"POST /cgi-bin/applet.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                      b"Connection: close\r\nContent-Type: " + b(FORM) + b"\r\n"
-                      b"Content-Length: 100\r\n\r\nname=Ada&idApp=7")
-            s.shutdown(socket.SHUT_WR)
-            received = b""
-            while chunk := s.recv(65536):
-                received += chunk
+        received = exchange(self.server.port,
+                            b"POST /cgi-bin/applet.cgi HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                            b"Connection: close\r\nContent-Type: " + b(FORM) + b"\r\n"
+                            b"Content-Length: 100\r\n\r\nname=Ada&idApp=7", stop_sending=True)
         self.assertFalse(received.startswith(b"HTTP/1.1 2"), received)
         self.assertNotIn(b"<applet", received)
 
     def test_response_does_not_wait_for_the_pause(self):
-        # The program sleeps one second after the page; it closes its output
-        # first, so the response is complete long before.  Any one of three
-        # tries under 0.75 s shows it; a program that kept its output open
-        # could never give one.
+        # The program sleeps one second after the page; it releases its
+        # standard input, output and error first, so the response is complete
+        # long before.  Any one of three tries under 0.75 s shows it; a
+        # program that kept one of them open could never give one.
         times = []
         for _ in range(3):
             start = time.monotonic()
-            status, _, body = fetch("GET", "/cgi-bin/applet.cgi?" + query(ORDINARY))
+            status, _, body = self.fetch("GET", "/cgi-bin/applet.cgi?" + query(ORDINARY))
             times.append(time.monotonic() - start)
             self.assertEqual((status, body), (200, page(ORDINARY)))
             if times[-1] < 0.75:
                 return
-        self.fail(f"every response took the pause: {times}")
+        self.fail(f"{self.setup.name}: every response took the pause: {times}")
 
 
-class Headers(unittest.TestCase):
+for _setup in SETUPS:
+    _name = "Applet_" + _setup.name.replace("-", "_")
+    globals()[_name] = type(_name, (Applet, unittest.TestCase), {"setup": _setup})
+
+
+class ThroughLighttpd(unittest.TestCase):
+    """Programs of the class's own through lighttpd."""
+
+    programs = {}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Lighttpd(cls.programs)
+        cls.server.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.__exit__(None, None, None)
+
+
+class Headers(ThroughLighttpd):
+    """The header writers."""
+
+    programs = {"headers.cgi": HEADERS_CGI}
+
     def test_line_breaks_in_header_text_are_dropped(self):
         injected = "\r\nSet-Cookie: stolen=1\r\n\r\n<script>alert(1)</script>"
         cases = [
@@ -160,7 +229,8 @@ class Headers(unittest.TestCase):
         for kind, text, status, expected in cases:
             with self.subTest(kind=kind, text=text):
                 form = query([(b"kind", b(kind)), (b"text", b(text))])
-                got_status, headers, body = fetch("POST", "/cgi-bin/headers.cgi", b(form), FORM)
+                got_status, headers, body = fetch(self.server.port, "POST", "/cgi-bin/headers.cgi",
+                                                  b(form), {"Content-Type": FORM})
                 self.assertEqual(got_status, status)
                 self.assertEqual(
                     [h for h in program_headers(headers) if h[0].lower() != "content-type"
@@ -175,7 +245,9 @@ def visits_page(greeting, visit, value):
             "</body>\n</html>\n").encode()
 
 
-class Examples(unittest.TestCase):
+class Examples(ThroughLighttpd):
+    programs = {"order.cgi": ORDER_CGI, "visits.cgi": VISITS_CGI}
+
     def test_order(self):
         cases = [
             ("size=large&quantity=3", 200, b"3 large\n"),
@@ -183,7 +255,7 @@ class Examples(unittest.TestCase):
         ]
         for target, status, body in cases:
             with self.subTest(target):
-                response = fetch("GET", "/cgi-bin/order.cgi?" + target)
+                response = fetch(self.server.port, "GET", "/cgi-bin/order.cgi?" + target)
                 self.assertEqual(response[0], status)
                 self.assertEqual(program_headers(response[1]), [("Content-type", "text/plain")])
                 self.assertEqual(response[2], body)
@@ -199,8 +271,9 @@ class Examples(unittest.TestCase):
         ]
         for cookie, name, visit, greeting, value, label in cases:
             with self.subTest(label):
-                status, headers, body = fetch("GET", "/cgi-bin/visits.cgi?" + query(
-                    [(b"name", b(name))]), cookie=cookie)
+                status, headers, body = fetch(
+                    self.server.port, "GET", "/cgi-bin/visits.cgi?" + query([(b"name", b(name))]),
+                    headers={} if cookie is None else {"Cookie": cookie})
                 self.assertEqual(status, 200)
                 self.assertEqual(program_headers(headers), [
                     ("Set-Cookie", f"visits={visit}; Max-Age=2592000; Path=/; HttpOnly; SameSite=Lax"),
