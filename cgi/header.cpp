@@ -41,7 +41,7 @@ void cgiHeaderContentType(const char *mimeType) {
 }
 
 // Whether c may stand in an HTTP token (a header field name).
-static int cgiTokenChar(unsigned char c) {
+int cgiIsTokenByte(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
          (c != '\0' && strchr("!#$%&'*+-.^_`|~", c) != nullptr);
 }
@@ -50,7 +50,7 @@ static int cgiTokenChar(unsigned char c) {
 int cgiIsToken(const char *text) {
   if (!text || !*text) return 0;
   for (; *text; text++)
-    if (!cgiTokenChar(static_cast<unsigned char>(*text))) return 0;
+    if (!cgiIsTokenByte(static_cast<unsigned char>(*text))) return 0;
   return 1;
 }
 

@@ -72,6 +72,7 @@ int cgiStrToInt(const char *s);
 int cgiFirstNonspaceChar(const char *s);
 
 // header.cpp
+int cgiIsTokenByte(unsigned char c);
 int cgiIsToken(const char *text);
 int cgiIsFieldValue(const char *text);
 

@@ -62,12 +62,6 @@ static int cgiIsControl(unsigned char c) {
   return c < 32 || c == 127;
 }
 
-// Whether c may stand in an HTTP token.
-static int cgiIsTokenByte(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-         (c != '\0' && strchr("!#$%&'*+-.^_`|~", c) != nullptr);
-}
-
 // Whether c may stand in a boundary.
 static int cgiIsBoundaryByte(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
