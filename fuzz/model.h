@@ -331,6 +331,8 @@ inline bool modelHtmlRead(const std::string &html, std::string *text) {
     i += strlen(references[k][0]) - 1;
   }
   return true;
+}
+
 // ---- multipart/form-data ----------------------------------------------------
 // Results as cgiMultipartResult numbers them.
 enum {
