@@ -42,6 +42,9 @@ int cgiStrEqNc(const char *s1, const char *s2);
 void cgiFreeResources(void);
 int cgiRequestRun(FILE *in, FILE *out, int *status);
 
+// process.cpp
+int cgiProcessMain(void);
+
 // decode.cpp
 void cgiSetupConstants(void);
 void *cgiMallocLarge(size_t size);
