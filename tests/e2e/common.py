@@ -57,6 +57,14 @@ def Server(programs=None):
     return Lighttpd(programs)
 
 
+ORDINARY = [(b"name", b"Ada"), (b"idApp", b"7"), (b"idGrp", b"3")]
+HOSTILE = [
+    (b"name", b'"><script>alert(1)</script><p title=\'x'),
+    (b"idApp", b"a onclick=x"),
+    (b"idGrp", b"&amp;`="),
+]
+
+
 def query(pairs):
     """A query string with every byte of the names and values percent-encoded
     but for the unreserved ones."""

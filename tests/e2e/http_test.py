@@ -10,7 +10,7 @@ import sys
 import time
 import unittest
 
-from common import ROOT, page, query
+from common import HOSTILE, ORDINARY, ROOT, page, query
 from servers import SETUPS, Lighttpd
 
 HEADERS_CGI = os.environ.get("HEADERS_CGI", os.path.join(ROOT, "build", "tests", "e2e_headers"))
@@ -53,14 +53,6 @@ def program_headers(headers):
 
 def b(text):
     return text.encode()
-
-
-ORDINARY = [(b"name", b"Ada"), (b"idApp", b"7"), (b"idGrp", b"3")]
-HOSTILE = [
-    (b"name", b'"><script>alert(1)</script><p title=\'x'),
-    (b"idApp", b"a onclick=x"),
-    (b"idGrp", b"&amp;`="),
-]
 
 
 class Applet:
