@@ -9,6 +9,9 @@ import urllib.parse
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 APPLET = os.environ.get("APPLET_CGI", os.path.join(ROOT, "build", "app", "applet.cgi"))
+APPLET_FCGI = os.environ.get("APPLET_FCGI", os.path.join(ROOT, "build", "app", "applet.fcgi"))
+# Whether the programs were built with the sanitizers (slower, more memory).
+SANITIZED = os.environ.get("CGI_SANITIZE") == "1"
 
 
 LIBC = ctypes.CDLL(None, use_errno=True)
