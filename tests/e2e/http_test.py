@@ -146,7 +146,10 @@ class Applet:
         # http.client sends a body of unknown length in chunks.
         chunks = iter([sent[:10], sent[10:11], sent[11:]])
         response = self.fetch("POST", self.path, chunks, FORM)
-        self.check(*response, HOSTILE if self.setup.chunked_body_passed else [], "chunked body")
+        passed = self.setup.chunked_body_passed
+        if passed is None:  # either, by how much of it had come
+            passed = response[2] == page(HOSTILE)
+        self.check(*response, HOSTILE if passed else [], "chunked body")
 
     def test_head(self):
         # The program answers a HEAD request as any other method, without
@@ -202,7 +205,9 @@ def ab(url, count):
 
 # Requests for the long runs, and the memory that the FastCGI process may
 # gain between the first and the last count.  The sanitizer build runs
-# fewer: each request costs many times as much there.
+# fewer, a tenth as many for the memory (each request costs many times as
+# much there), with the leak checker on and AddressSanitizer's quarantine
+# off (see servers.Fastcgi.environment).
 ALTERNATING = 2000 if SANITIZED else 10000
 MEMORY_COUNTS = (1000, 10000) if SANITIZED else (1000, 100000)
 MEMORY_SLACK_KIB = 1024

@@ -25,7 +25,7 @@ import subprocess
 import tempfile
 import time
 
-from common import APPLET, APPLET_FCGI, ROOT, collect_descendants, die_with_parent
+from common import APPLET, APPLET_FCGI, ROOT, SANITIZED, collect_descendants, die_with_parent
 
 README = os.path.join(ROOT, "README.md")
 APACHE_MODULES = "/usr/lib/apache2/modules"
@@ -94,7 +94,8 @@ class Setup:
 
     name = None
     # Whether the server gives the program a body sent with
-    # Transfer-Encoding: chunked (with a CONTENT_LENGTH), as found.
+    # Transfer-Encoding: chunked (with a CONTENT_LENGTH), as found; None
+    # for either.
     chunked_body_passed = None
     # The applet's name among the programs, its program, and its address.
     applet_name = "applet.cgi"
@@ -140,6 +141,10 @@ class Setup:
                 with open(os.path.join(self.dir, name), errors="replace") as f:
                     text += f"--- {name}\n" + f.read()
         return text
+
+    def environment(self):
+        """The environment of the set-up's processes (None: this one's)."""
+        return None
 
     # Configuration: override these.
 
@@ -204,7 +209,7 @@ class Setup:
             kwargs = dict(user=self.user.pw_uid, group=self.user.pw_gid, extra_groups=[])
         process.popen = subprocess.Popen(
             process.argv, stdin=subprocess.DEVNULL, start_new_session=True,
-            preexec_fn=die_with_parent, **kwargs)
+            preexec_fn=die_with_parent, env=self.environment(), **kwargs)
         self.running.append(process)
         deadline = time.monotonic() + 10
         while not _ended(process.popen.pid) and time.monotonic() < deadline:
@@ -400,8 +405,28 @@ class Fastcgi:
     applet_program = APPLET_FCGI
     applet_path = "/applet.fcgi"
 
+    def environment(self):
+        """In the sanitizer build, AddressSanitizer's quarantine off: it holds
+        freed memory back for up to 256 MiB, which would hide whether the
+        process's memory stays flat.  The leak checker stays on."""
+        if not SANITIZED:
+            return None
+        options = os.environ.get("ASAN_OPTIONS", "")
+        return dict(os.environ, ASAN_OPTIONS=(options + ":" if options else "") +
+                    "quarantine_size_mb=0")
+
+    copies = 1  # how many processes serve the program
+
     def fastcgi_processes(self):
-        """Ids of the running copies of the FastCGI program."""
+        """Ids of the running copies of the FastCGI program, once all of
+        them have started (at most 10 seconds after the set-up started)."""
+        deadline = time.monotonic() + 10
+        while len(found := self._fastcgi_processes()) < self.copies and \
+                time.monotonic() < deadline:
+            time.sleep(0.05)
+        return found
+
+    def _fastcgi_processes(self):
         program = os.path.realpath(self.program_path())
         found = []
         for entry in os.listdir("/proc"):
@@ -441,6 +466,7 @@ class LighttpdFastcgi(Fastcgi, Lighttpd):
     name = "lighttpd-fastcgi"
 
     def configure(self):
+        self.copies = int(re.search(r'"max-procs" => (\d+)', snippet("lighttpd-fastcgi")).group(1))
         subprocess.run([os.path.join(ROOT, "scripts", "lighttpd-conf"), "--fastcgi", self.dir,
                         str(self.port), self.applet], check=True, timeout=30)
 
@@ -474,12 +500,14 @@ class NginxFastcgi(Fastcgi, Setup):
 
 class ApacheFastcgi(Fastcgi, Apache):
     """Apache with the event MPM passing /applet.fcgi to the spawn-fcgi
-    socket through mod_proxy_fcgi.  As with mod_cgid, a chunked body
-    reaches the program as no body at all."""
+    socket through mod_proxy_fcgi.  A chunked body reaches the program
+    whole, with its CONTENT_LENGTH, when all of it has come by the time
+    Apache reads the start of the body, else as no body at all: either, as
+    found."""
 
     name = "apache-fastcgi"
     mpm = "mpm_event"
-    chunked_body_passed = False
+    chunked_body_passed = None
 
     def module(self):
         return snippet("apache-fastcgi", [("unix:/run/applet.fcgi.socket", "unix:" + self.socket)])
