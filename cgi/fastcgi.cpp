@@ -123,12 +123,17 @@ static int cgiFcgiWait(int fd) {
 
 // Accepts the next request: 1, or 0 when the process is to stop.  The next
 // request comes on the connection the last one kept open, if any, else on
-// a new one.  The listening socket does not block, so that when another
-// process that shares it takes the connection first, this one goes back to
-// waiting instead of blocking where SIGTERM cannot end the wait.
+// a new one.  A new connection is tried for at once, since under load one
+// is already waiting; the wait comes only when there is none.  The
+// listening socket does not block, so that when another process that
+// shares it takes the connection first, this one goes back to waiting
+// instead of blocking where SIGTERM cannot end the wait.
 static int cgiFcgiAccept(FCGX_Request *request, int listener) {
+  int tryFirst = request->ipcFd < 0;
   for (;;) {
-    if (!cgiFcgiWait(request->ipcFd >= 0 ? request->ipcFd : listener)) return 0;
+    if (cgiFcgiStopping) return 0;
+    if (!tryFirst && !cgiFcgiWait(request->ipcFd >= 0 ? request->ipcFd : listener)) return 0;
+    tryFirst = 0;
     int accepted = FCGX_Accept_r(request);
     if (accepted >= 0) return 1;
     if (accepted != -EAGAIN && accepted != -EWOULDBLOCK && accepted != -EINTR &&
