@@ -37,10 +37,17 @@ extern int cgiRestored;
 extern int cgiHexValue[256];
 
 // startup.cpp
+// When set, the request's parameters ("NAME=value" texts, null-terminated
+// array) that cgiGetenv reads instead of the process environment.
+extern char **cgiRequestParams;
 void cgiGetenv(char **s, const char *name);
+void cgiRequestForget(void);
 int cgiStrEqNc(const char *s1, const char *s2);
 void cgiFreeResources(void);
 int cgiRequestRun(FILE *in, FILE *out, int *status);
+
+// process.cpp
+int cgiProcessMain(void);
 
 // decode.cpp
 void cgiSetupConstants(void);

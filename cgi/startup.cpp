@@ -56,11 +56,31 @@ const cgiRequestText cgiRequestTexts[cgiRequestTextCount] = {
     {&cgiUserAgent, "HTTP_USER_AGENT"},
 };
 
-// Points *s at the environment's value of name, or at the shared empty text.
-// The only lookup of request meta-variables: start-up and the cookie reader.
+char **cgiRequestParams = nullptr;
+
+// The value of name among the request's parameters, or null.
+static char *cgiParamValue(const char *name) {
+  size_t length = strlen(name);
+  for (char **p = cgiRequestParams; *p; p++)
+    if (strncmp(*p, name, length) == 0 && (*p)[length] == '=') return *p + length + 1;
+  return nullptr;
+}
+
+// Points *s at the value of name, or at the shared empty text: the value in
+// the request's parameters when a driver has set them, else in the process
+// environment.  The only lookup of request meta-variables: start-up and the
+// cookie reader.
 void cgiGetenv(char **s, const char *name) {
-  char *value = getenv(name);
+  char *value = cgiRequestParams ? cgiParamValue(name) : getenv(name);
   *s = value ? value : CGI_EMPTY;
+}
+
+// Points every request text at the shared empty text and zeroes
+// cgiContentLength, so that nothing refers to the parameters of a finished
+// request.  For after teardown, which has released any replayed texts.
+void cgiRequestForget(void) {
+  for (const cgiRequestText &t : cgiRequestTexts) *t.variable = CGI_EMPTY;
+  cgiContentLength = 0;
 }
 
 // The ASCII lower-case form of c; every other byte stands for itself.

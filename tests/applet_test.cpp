@@ -96,10 +96,20 @@ std::string readAll(int fd, bool *reset) {
   return text;
 }
 
-// Runs applet.cgi as some servers do: one socket as both standard input and
+// The programs that must behave as a CGI program: applet.cgi and, started
+// as a CGI program, applet.fcgi.
+const char *const kPrograms[] = {
+    APPLET_CGI,
+#ifdef APPLET_FCGI
+    APPLET_FCGI,
+#endif
+};
+
+// Runs program as some servers do: one socket as both standard input and
 // standard output (Apache's mod_cgid), and a pipe as standard error that is
 // read to its end after the output (mod_cgi, fcgiwrap).
-ProcessRun runProcess(const std::vector<std::string> &env, const std::string &body) {
+ProcessRun runProcess(const char *program, const std::vector<std::string> &env,
+                      const std::string &body) {
   int io[2], err[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, io) != 0 || pipe(err) != 0) abort();
   pid_t pid = fork();
@@ -111,8 +121,8 @@ ProcessRun runProcess(const std::vector<std::string> &env, const std::string &bo
     std::vector<char *> envp;
     for (const std::string &e : env) envp.push_back(const_cast<char *>(e.c_str()));
     envp.push_back(nullptr);
-    char *argv[] = {const_cast<char *>(APPLET_CGI), nullptr};
-    execve(APPLET_CGI, argv, envp.data());
+    char *argv[] = {const_cast<char *>(program), nullptr};
+    execve(program, argv, envp.data());
     _exit(127);
   }
   close(io[1]);
@@ -133,11 +143,14 @@ ProcessRun runProcess(const std::vector<std::string> &env, const std::string &bo
 }
 
 TEST(AppletProcess, GetAnswersAndEndsOutputBeforeThePause) {
-  ProcessRun run = runProcess({"REQUEST_METHOD=GET", "QUERY_STRING=name=Ada&idApp=7&idGrp=3"}, "");
-  EXPECT_EQ(run.out, page("Ada", "7", "3"));
-  EXPECT_TRUE(run.aliveAtEndOfOutput)
-      << "standard input, output and error must all be released before the pause";
-  EXPECT_EQ(run.exitStatus, 0);
+  for (const char *program : kPrograms) {
+    ProcessRun run =
+        runProcess(program, {"REQUEST_METHOD=GET", "QUERY_STRING=name=Ada&idApp=7&idGrp=3"}, "");
+    EXPECT_EQ(run.out, page("Ada", "7", "3")) << program;
+    EXPECT_TRUE(run.aliveAtEndOfOutput)
+        << program << ": standard input, output and error must all be released before the pause";
+    EXPECT_EQ(run.exitStatus, 0) << program;
+  }
 }
 
 TEST(AppletProcess, PostBodyIsDecodedAndWhatIsLeftDiscarded) {
@@ -148,21 +161,26 @@ TEST(AppletProcess, PostBodyIsDecodedAndWhatIsLeftDiscarded) {
       {"CONTENT_TYPE=Application/X-WWW-Form-Urlencoded", page("", "", "\"&lt;\"")},
       {"CONTENT_TYPE=multipart/form-data; boundary=x", page("", "", "")},
   };
-  for (const auto &c : cases) {
-    ProcessRun run =
-        runProcess({"REQUEST_METHOD=post", "CONTENT_LENGTH=14", c.type}, "idGrp=%3C&x=yz&tail");
-    EXPECT_EQ(run.out, c.expected) << c.type;
-    EXPECT_FALSE(run.outputReset) << c.type << ": unread input must be discarded, not reset";
-    EXPECT_EQ(run.exitStatus, 0) << c.type;
+  for (const char *program : kPrograms) {
+    for (const auto &c : cases) {
+      ProcessRun run = runProcess(program, {"REQUEST_METHOD=post", "CONTENT_LENGTH=14", c.type},
+                                  "idGrp=%3C&x=yz&tail");
+      EXPECT_EQ(run.out, c.expected) << program << " " << c.type;
+      EXPECT_FALSE(run.outputReset)
+          << program << " " << c.type << ": unread input must be discarded, not reset";
+      EXPECT_EQ(run.exitStatus, 0) << program << " " << c.type;
+    }
   }
 }
 
 TEST(AppletProcess, UndecodableBodyGivesStatus255AndNoOutput) {
   const std::string type = "CONTENT_TYPE=application/x-www-form-urlencoded";
-  for (const char *length : {"CONTENT_LENGTH=5", "CONTENT_LENGTH=-1"}) {
-    ProcessRun run = runProcess({"REQUEST_METHOD=POST", type, length}, "a=1");
-    EXPECT_EQ(run.out, "") << length;
-    EXPECT_EQ(run.exitStatus, 255) << length;
+  for (const char *program : kPrograms) {
+    for (const char *length : {"CONTENT_LENGTH=5", "CONTENT_LENGTH=-1"}) {
+      ProcessRun run = runProcess(program, {"REQUEST_METHOD=POST", type, length}, "a=1");
+      EXPECT_EQ(run.out, "") << program << " " << length;
+      EXPECT_EQ(run.exitStatus, 255) << program << " " << length;
+    }
   }
 }
 

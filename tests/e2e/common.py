@@ -9,6 +9,9 @@ import urllib.parse
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 APPLET = os.environ.get("APPLET_CGI", os.path.join(ROOT, "build", "app", "applet.cgi"))
+APPLET_FCGI = os.environ.get("APPLET_FCGI", os.path.join(ROOT, "build", "app", "applet.fcgi"))
+# Whether the programs were built with the sanitizers (slower, more memory).
+SANITIZED = os.environ.get("CGI_SANITIZE") == "1"
 
 
 LIBC = ctypes.CDLL(None, use_errno=True)
@@ -55,6 +58,14 @@ def Server(programs=None):
     /cgi-bin/: the lighttpd set-up of servers.py, by its older name."""
     from servers import Lighttpd
     return Lighttpd(programs)
+
+
+ORDINARY = [(b"name", b"Ada"), (b"idApp", b"7"), (b"idGrp", b"3")]
+HOSTILE = [
+    (b"name", b'"><script>alert(1)</script><p title=\'x'),
+    (b"idApp", b"a onclick=x"),
+    (b"idGrp", b"&amp;`="),
+]
 
 
 def query(pairs):

@@ -1,6 +1,8 @@
 """The installed library used by a separate program: `cmake --install` into a
 new prefix, the example application built from there with the CMake package
-and with pkg-config, and each build run as a CGI program."""
+and with pkg-config, and each build run as a CGI program; where the FastCGI
+driver was built, the same application built again against it each way and
+run as a FastCGI program."""
 
 import os
 import shutil
@@ -9,7 +11,8 @@ import sys
 import tempfile
 import unittest
 
-from common import ROOT, collect_descendants
+import fastcgi
+from common import APPLET_FCGI, ROOT, collect_descendants
 
 BUILD = os.environ.get("CGI_BUILD_DIR", os.path.join(ROOT, "build"))
 LIBDIR = os.environ.get("CGI_INSTALL_LIBDIR", "lib")
@@ -20,7 +23,12 @@ project(order C)
 find_package(cgi 0.1 CONFIG REQUIRED)
 add_executable(order order.c)
 target_link_libraries(order PRIVATE cgi::cgi)
+if(TARGET cgi::fcgi)
+  add_executable(order.fcgi order.c)
+  target_link_libraries(order.fcgi PRIVATE cgi::fcgi)
+endif()
 """
+FASTCGI = os.path.exists(APPLET_FCGI)
 
 # Query string, then the whole output of the example for it.
 REQUESTS = [
@@ -49,8 +57,11 @@ class Installed(unittest.TestCase):
         shutil.copy(os.path.join(ROOT, "examples", "order.c"), self.source)
 
     def test_example_built_against_the_installed_files(self):
-        for path in ["include/cgi/cgi.h", f"{LIBDIR}/libcgi.a", f"{LIBDIR}/cmake/cgi/cgiConfig.cmake",
-                     f"{LIBDIR}/pkgconfig/cgi.pc"]:
+        installed = ["include/cgi/cgi.h", f"{LIBDIR}/libcgi.a", f"{LIBDIR}/cmake/cgi/cgiConfig.cmake",
+                     f"{LIBDIR}/pkgconfig/cgi.pc"]
+        if FASTCGI:
+            installed += [f"{LIBDIR}/libcgi-fcgi.a", f"{LIBDIR}/pkgconfig/cgi-fcgi.pc"]
+        for path in installed:
             self.assertTrue(os.path.isfile(os.path.join(self.prefix, path)), path)
 
         with open(os.path.join(self.dir, "CMakeLists.txt"), "w") as f:
@@ -64,6 +75,16 @@ class Installed(unittest.TestCase):
         env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(self.prefix, LIBDIR, "pkgconfig"))
         run(["sh", "-c", f'"$0" "$1" $(pkg-config --cflags --libs cgi) -o "$2"', CC, self.source,
              by_pkg_config], env=env)
+        if FASTCGI:
+            run(["sh", "-c", f'"$0" "$1" $(pkg-config --cflags --libs cgi-fcgi) -o "$2"', CC,
+                 self.source, by_pkg_config + ".fcgi"], env=env)
+            for program in (os.path.join(build, "order.fcgi"), by_pkg_config + ".fcgi"):
+                with self.subTest(program=os.path.basename(program)), \
+                        fastcgi.Responder(program) as app:
+                    for query, expected in REQUESTS:
+                        reply = app.request({"REQUEST_METHOD": "GET", "QUERY_STRING": query})
+                        self.assertEqual((reply.stdout, reply.app_status), (expected, 0))
+                    self.assertEqual(app.stop(), 0)
 
         # Every run pauses a second at its end: start them all, then read.
         runs = [(program, query, expected, subprocess.Popen(

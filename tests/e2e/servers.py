@@ -1,9 +1,10 @@
-"""Real web servers serving the programs under /cgi-bin/, one class per
-set-up, each on a free loopback port with its configuration in a new
-temporary directory.  The CGI parts of the configurations are the snippets
-of README.md's "Deploying" section, read out of it, with their Debian paths
-moved into that directory; the rest is what each server needs to run at
-all, with the modules Debian loads by default.
+"""Real web servers serving the programs under /cgi-bin/ (SETUPS), or
+applet.fcgi as a FastCGI process at /applet.fcgi (FASTCGI_SETUPS), one
+class per set-up, each on a free loopback port with its configuration in a
+new temporary directory.  The CGI and FastCGI parts of the configurations
+are the snippets of README.md's "Deploying" and "FastCGI" sections, read out
+of it, with their Debian paths moved into that directory; the rest is what
+each server needs to run at all, with the modules Debian loads by default.
 
 A set-up is a configuration template and the commands that start its
 processes: to add one, subclass Setup, write its files in configure() and
@@ -24,7 +25,7 @@ import subprocess
 import tempfile
 import time
 
-from common import APPLET, ROOT, collect_descendants, die_with_parent
+from common import APPLET, APPLET_FCGI, ROOT, SANITIZED, collect_descendants, die_with_parent
 
 README = os.path.join(ROOT, "README.md")
 APACHE_MODULES = "/usr/lib/apache2/modules"
@@ -77,8 +78,11 @@ class Process:
     file that it creates, else the set-up's port), and whether it runs as the
     unprivileged user."""
 
-    def __init__(self, argv, ready=None, unprivileged=False):
+    def __init__(self, argv, ready=None, unprivileged=False, exits_cleanly=False):
         self.argv, self.ready, self.unprivileged = argv, ready, unprivileged
+        # Whether SIGTERM must end it with status 0 (a FastCGI process;
+        # in the sanitizer build, a leak found at exit would not).
+        self.exits_cleanly = exits_cleanly
         self.popen = None
 
 
@@ -90,12 +94,18 @@ class Setup:
 
     name = None
     # Whether the server gives the program a body sent with
-    # Transfer-Encoding: chunked (with a CONTENT_LENGTH), as found.
+    # Transfer-Encoding: chunked (with a CONTENT_LENGTH), as found; None
+    # for either.
     chunked_body_passed = None
+    # The applet's name among the programs, its program, and its address.
+    applet_name = "applet.cgi"
+    applet_program = APPLET
+    applet_path = "/cgi-bin/applet.cgi"
 
     def __init__(self, programs=None):
         self.programs = dict(programs or {})
-        self.applet = self.programs.pop("applet.cgi", APPLET)
+        self.applet = self.programs.pop(self.applet_name, self.applet_program)
+        self.failures = []
         self.dir = None
         self.port = None
         self.running = []
@@ -114,6 +124,9 @@ class Setup:
         try:
             self._stop()
             collect_descendants()
+            if self.failures and not exc[0]:
+                raise AssertionError(f"{self.name}: " + "; ".join(self.failures) + "\n" +
+                                     self.log())
         finally:
             shutil.rmtree(self.dir, ignore_errors=True)
 
@@ -128,6 +141,10 @@ class Setup:
                 with open(os.path.join(self.dir, name), errors="replace") as f:
                     text += f"--- {name}\n" + f.read()
         return text
+
+    def environment(self):
+        """The environment of the set-up's processes (None: this one's)."""
+        return None
 
     # Configuration: override these.
 
@@ -149,7 +166,7 @@ class Setup:
         os.makedirs(os.path.join(self.dir, "htdocs"), exist_ok=True)
         programs = os.path.join(self.dir, "cgi-bin")
         os.makedirs(programs, exist_ok=True)
-        for name, path in {"applet.cgi": self.applet, **self.programs}.items():
+        for name, path in {self.applet_name: self.applet, **self.programs}.items():
             shutil.copy(path, os.path.join(programs, name))
             os.chmod(os.path.join(programs, name), 0o755)
 
@@ -192,7 +209,7 @@ class Setup:
             kwargs = dict(user=self.user.pw_uid, group=self.user.pw_gid, extra_groups=[])
         process.popen = subprocess.Popen(
             process.argv, stdin=subprocess.DEVNULL, start_new_session=True,
-            preexec_fn=die_with_parent, **kwargs)
+            preexec_fn=die_with_parent, env=self.environment(), **kwargs)
         self.running.append(process)
         deadline = time.monotonic() + 10
         while not _ended(process.popen.pid) and time.monotonic() < deadline:
@@ -213,13 +230,17 @@ class Setup:
         SIGKILL for what is left while the group's leader is not yet reaped
         (so the group's id, the leader's, cannot have been reused)."""
         while self.running:
-            popen = self.running.pop().popen
+            process = self.running.pop()
+            popen = process.popen
             _signal_group(popen.pid, signal.SIGTERM)
             deadline = time.monotonic() + 10
             while time.monotonic() < deadline and not _ended(popen.pid):
                 time.sleep(0.02)
+            ended = _ended(popen.pid)
             _signal_group(popen.pid, signal.SIGKILL)
-            popen.wait()
+            status = popen.wait()
+            if process.exits_cleanly and (not ended or status != 0):
+                self.failures.append(f"{process.argv[0]} ended with {status} on SIGTERM")
 
 
 def _signal_group(pgid, sig):
@@ -374,3 +395,132 @@ class NginxFcgiwrap(Setup):
 
 
 SETUPS = [Lighttpd, ApacheCgid, ApachePrefork, NginxFcgiwrap]
+
+
+class Fastcgi:
+    """A set-up that serves APPLET_FCGI as a FastCGI process at
+    /applet.fcgi."""
+
+    applet_name = "applet.fcgi"
+    applet_program = APPLET_FCGI
+    applet_path = "/applet.fcgi"
+
+    def environment(self):
+        """In the sanitizer build, AddressSanitizer's quarantine off: it holds
+        freed memory back for up to 256 MiB, which would hide whether the
+        process's memory stays flat.  The leak checker stays on."""
+        if not SANITIZED:
+            return None
+        options = os.environ.get("ASAN_OPTIONS", "")
+        return dict(os.environ, ASAN_OPTIONS=(options + ":" if options else "") +
+                    "quarantine_size_mb=0")
+
+    copies = 1  # how many processes serve the program
+
+    def fastcgi_processes(self):
+        """Ids of the running copies of the FastCGI program, once all of
+        them have started (at most 10 seconds after the set-up started)."""
+        deadline = time.monotonic() + 10
+        while len(found := self._fastcgi_processes()) < self.copies and \
+                time.monotonic() < deadline:
+            time.sleep(0.05)
+        return found
+
+    def _fastcgi_processes(self):
+        program = os.path.realpath(self.program_path())
+        found = []
+        for entry in os.listdir("/proc"):
+            try:
+                if entry.isdigit() and os.readlink(f"/proc/{entry}/exe") == program:
+                    found.append(int(entry))
+            except OSError:
+                pass
+        return sorted(found)
+
+    def program_path(self):
+        return os.path.join(self.dir, "cgi-bin", self.applet_name)
+
+    def spawn_fcgi(self):
+        """spawn-fcgi as README.md starts it, in the foreground (-n, so that
+        it becomes the program), with its socket in the directory; the user
+        options only when running as root."""
+        argv = shlex.split(snippet("spawn-fcgi", [
+            ("/run/applet.fcgi.socket", self.socket),
+            ("/usr/local/libexec/applet.fcgi", self.program_path())]))
+        if self.user:
+            argv = [self.user.pw_name if arg == "www-data" else arg for arg in argv]
+        else:
+            for option in ("-U", "-u"):
+                at = argv.index(option)
+                del argv[at:at + 2]
+        if os.path.exists(self.socket):
+            os.unlink(self.socket)
+        return Process([shutil.which("spawn-fcgi") or "/usr/bin/spawn-fcgi", "-n", *argv[1:]],
+                       ready=self.socket, exits_cleanly=True)
+
+
+class LighttpdFastcgi(Fastcgi, Lighttpd):
+    """lighttpd with mod_fastcgi starting the program itself (two copies, on
+    sockets of their own), configured by scripts/lighttpd-conf --fastcgi."""
+
+    name = "lighttpd-fastcgi"
+
+    def configure(self):
+        self.copies = int(re.search(r'"max-procs" => (\d+)', snippet("lighttpd-fastcgi")).group(1))
+        subprocess.run([os.path.join(ROOT, "scripts", "lighttpd-conf"), "--fastcgi", self.dir,
+                        str(self.port), self.applet], check=True, timeout=30)
+
+    def program_path(self):
+        return os.path.join(self.dir, "fcgi-bin", "applet.fcgi")
+
+
+class NginxFastcgi(Fastcgi, Setup):
+    """nginx passing /applet.fcgi to a Unix socket that spawn-fcgi opened
+    and handed the program.  nginx runs as the unprivileged user when the
+    tests run as root, and spawn-fcgi makes the socket that user's."""
+
+    name = "nginx-fastcgi"
+    chunked_body_passed = True
+
+    def configure(self):
+        self.socket = os.path.join(self.writable_dir("run"), "applet.fcgi.socket")
+        os.makedirs(os.path.join(self.dir, "temp"), exist_ok=True)
+        shutil.copy("/etc/nginx/fastcgi_params", self.dir)
+        location = snippet("nginx-fastcgi", [("unix:/run/applet.fcgi.socket",
+                                              "unix:" + self.socket)])
+        self.write("nginx.conf", fill(
+            NGINX_CONF, dir=self.dir, port=self.port, user=self.user_directive("user @user@;"),
+            location="".join("        " + line + "\n" for line in location.splitlines())))
+
+    def processes(self):
+        return [self.spawn_fcgi(),
+                Process(["/usr/sbin/nginx", "-p", self.dir, "-c", os.path.join(self.dir, "nginx.conf"),
+                         "-e", os.path.join(self.dir, "error.log")])]
+
+
+class ApacheFastcgi(Fastcgi, Apache):
+    """Apache with the event MPM passing /applet.fcgi to the spawn-fcgi
+    socket through mod_proxy_fcgi.  A chunked body reaches the program
+    whole, with its CONTENT_LENGTH, when all of it has come by the time
+    Apache reads the start of the body, else as no body at all: either, as
+    found."""
+
+    name = "apache-fastcgi"
+    mpm = "mpm_event"
+    chunked_body_passed = None
+
+    def module(self):
+        return snippet("apache-fastcgi", [("unix:/run/applet.fcgi.socket", "unix:" + self.socket)])
+
+    def configure(self):
+        self.socket = os.path.join(self.writable_dir("run"), "applet.fcgi.socket")
+        self.write("apache2.conf", fill(
+            APACHE_CONF, dir=self.dir, port=self.port, modules=APACHE_MODULES, mpm=self.mpm,
+            user=self.user_directive("User @user@\nGroup @group@"), module=self.module(),
+            site=""))
+
+    def processes(self):
+        return [self.spawn_fcgi()] + super().processes()
+
+
+FASTCGI_SETUPS = [NginxFastcgi, LighttpdFastcgi, ApacheFastcgi]
